@@ -1,0 +1,116 @@
+// Restart-time file operations: the NT family keeps them through
+// MoveFileExA; the 9x family processes the [rename] section of WININIT.INI
+// at its next start, where "NUL=<short path>" deletes the file.
+#include "install/install.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A sane bound for a file that Windows empties at every start.
+constexpr DWORD kMaxWininitSize = 4 * 1024 * 1024;
+
+bool ReadWholeFile(const char* path, std::string& text) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  DWORD size = GetFileSize(file, nullptr);
+  bool ok = size != INVALID_FILE_SIZE && size <= kMaxWininitSize;
+  if (ok && size > 0) {
+    text.resize(size);
+    DWORD got = 0;
+    ok = ReadFile(file, text.data(), size, &got, nullptr) && got == size;
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+bool WriteWholeFile(const char* path, const std::string& text) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+            written == text.size();
+  CloseHandle(file);
+  return ok;
+}
+
+bool IsSectionHeader(const std::string& line, const char* name) {
+  size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos || line[start] != '[') return false;
+  size_t end = line.find(']', start);
+  if (end == std::string::npos) return false;
+  std::string section = line.substr(start + 1, end - start - 1);
+  return lstrcmpiA(section.c_str(), name) == 0;
+}
+
+bool IsAnySectionHeader(const std::string& line) {
+  size_t start = line.find_first_not_of(" \t");
+  return start != std::string::npos && line[start] == '[';
+}
+
+// Adds one line to the end of the [rename] section, creating the section
+// when it is missing. A profile write of key "NUL" would replace an earlier
+// pending deletion instead of adding one, so the text is edited directly.
+std::string AddRenameLine(const std::string& text, const std::string& line) {
+  size_t position = 0;
+  size_t insertAt = std::string::npos;
+  bool inSection = false;
+  while (position < text.size()) {
+    size_t end = text.find('\n', position);
+    size_t next = end == std::string::npos ? text.size() : end + 1;
+    std::string current = text.substr(position, next - position);
+    if (IsAnySectionHeader(current)) {
+      if (inSection) {
+        insertAt = position;
+        break;
+      }
+      inSection = IsSectionHeader(current, "rename");
+    }
+    position = next;
+  }
+  if (inSection && insertAt == std::string::npos) insertAt = text.size();
+
+  std::string result = text;
+  if (insertAt == std::string::npos) {
+    if (!result.empty() && result.back() != '\n') result += "\r\n";
+    result += "[rename]\r\n" + line + "\r\n";
+    return result;
+  }
+  std::string addition = line + "\r\n";
+  if (insertAt > 0 && result[insertAt - 1] != '\n') addition = "\r\n" + addition;
+  result.insert(insertAt, addition);
+  return result;
+}
+
+void ScheduleDeleteThroughWininit(const char* path) {
+  PathBuffer wininit = {};
+  UINT length = GetWindowsDirectoryA(wininit, kPathSize);
+  if (length == 0 || length >= kPathSize || !JoinPath(wininit, kPathSize, "WININIT.INI")) return;
+  // The short form exists only for an existing path; a path that is already
+  // gone needs no deletion, and a long path must not be written here since
+  // the 9x restart processing reads short names only.
+  char shortPath[kPathSize] = {};
+  DWORD shortLength = GetShortPathNameA(path, shortPath, kPathSize);
+  if (shortLength == 0 || shortLength >= kPathSize) return;
+
+  std::string text;
+  if (!ReadWholeFile(wininit, text)) return;
+  WriteWholeFile(wininit, AddRenameLine(text, std::string("NUL=") + shortPath));
+}
+
+}  // namespace
+
+void ScheduleDeleteAtRestart(const char* path, bool markRestart) {
+  if (markRestart) setupState.rebootRequired = 1;
+  if (IsNtFamily()) {
+    MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return;
+  }
+  ScheduleDeleteThroughWininit(path);
+}
+
+void ScheduleReplaceAtRestart(const char* newFile, const char* oldFile) {
+  MoveFileExA(newFile, oldFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+}

@@ -1,0 +1,40 @@
+// Installation engine: the installation sequence and its progress bar, the
+// payload, restart-time file operations, the registry records and the file
+// type association.
+#pragma once
+
+#include "win32.h"
+
+#include "setup/setup.h"
+
+// The installation's progress bar; null while none exists, and then
+// AdvanceProgress does nothing.
+extern HWND progressWindow;
+
+// Runs the whole installation. parent is the wizard's last page, or null for
+// a quiet installation (then no progress bar is shown). Always true: the
+// wizard closes after an installation whether it succeeded or not.
+bool InstallProduct(HWND parent);
+void CreateProgressWindow(HWND parent, int maximum);
+void AdvanceProgress(int count);
+
+// Payload: true when the four program files and the server DLL were
+// installed (the DLL possibly as a replacement at the next restart).
+bool InstallPayload();
+void CopySourceEntry(DWORD attributes, const char* name);
+UINT CALLBACK CertificateCabinetCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
+// Silent shell copy or delete; from and to are double-NUL-terminated lists.
+void ShellFileOperation(const char* from, const char* to, UINT operation);
+
+// Where the certificates go; the cabinet callback reads it because the
+// cabinet iteration carries no context.
+extern PathBuffer certificatesDir;
+
+// Restart-time operations.
+void ScheduleDeleteAtRestart(const char* path, bool markRestart);
+void ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
+
+// Registry records.
+void WriteSettingsKeys();
+void WriteAboutAndSupportKeys();
+void RegisterFileType();

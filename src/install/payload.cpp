@@ -1,0 +1,274 @@
+// Payload installation: the five packed program files through the
+// version-aware installer, the certificates, and every other entry of the
+// source directory.
+#include "install/install.h"
+
+#include <cstdio>
+#include <cstring>
+
+PathBuffer certificatesDir = {};
+
+namespace {
+
+typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);
+typedef BOOL(WINAPI* SetupIterateCabinetA_fn)(PCSTR, DWORD, PSP_FILE_CALLBACK_A, PVOID);
+
+struct PackedFile {
+  const char* source;
+  const char* installed;
+};
+
+const PackedFile kProgramFiles[] = {
+    {"QXFTP.EX_", "QXFTP.EXE"},
+    {"UNINS.EX_", "UNINS.EXE"},
+    {"QXFTP.HL_", "QXFTP.HLP"},
+    {"QXFTP.CH_", "QXFTP.CHM"},
+};
+const PackedFile kServerLibrary = {"QXFTP.DL_", "QXFTP.DLL"};
+
+// Files that stay beside the program in the installation directory instead
+// of going to Config.
+const char* const kTopLevelFiles[] = {"Start.FTP", "Startup.BMP", "Start.qft", "readme.htm"};
+const char* const kNeverCopied[] = {"SETUP.EXE", "SETUP.INI", "QXCERTS.CAB"};
+
+// VERSION.DLL is not imported: on some supported systems a copy planted
+// beside Setup.exe would be loaded in its place. It is bound at run time from
+// the system directory for the length of one payload installation.
+class FileInstaller {
+ public:
+  FileInstaller() : library_(LoadSystemLibrary("version.dll")) {
+    install_ = GetLibraryFunction<VerInstallFileA_fn>(library_, "VerInstallFileA");
+  }
+  ~FileInstaller() {
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+  FileInstaller(const FileInstaller&) = delete;
+  FileInstaller& operator=(const FileInstaller&) = delete;
+
+  // VIFF_DONTDELETEOLD as well: with the start directory as the "current"
+  // directory the installer otherwise deletes a file of the destination name
+  // there, and that is usually the distribution itself (measured under Wine:
+  // flags 1 deleted C:\cur\QXFTP.EXE, flags 3 kept it).
+  DWORD Install(const char* source, const char* destination, const char* destinationDir) {
+    if (install_ == nullptr) {
+      SetLastError(ERROR_PROC_NOT_FOUND);
+      return VIF_CANNOTREADSRC;
+    }
+    char temporary[kPathSize];
+    temporary[0] = '\0';
+    UINT temporaryLength = 0;
+    return install_(VIFF_FORCEINSTALL | VIFF_DONTDELETEOLD, source, destination, setupState.sourceDir,
+                    destinationDir, setupState.startDir, temporary, &temporaryLength);
+  }
+
+ private:
+  HMODULE library_;
+  VerInstallFileA_fn install_ = nullptr;
+};
+
+bool HasDriveLetter(const char* path) {
+  char c = path[0];
+  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':';
+}
+
+void RegisterServer(const char* dllPath) {
+  HMODULE server = LoadLibraryA(dllPath);
+  if (server == nullptr) return;
+  typedef HRESULT(WINAPI * DllRegisterServer_fn)();
+  auto registerServer = GetLibraryFunction<DllRegisterServer_fn>(server, "DllRegisterServer");
+  if (registerServer != nullptr) registerServer();
+  FreeLibrary(server);
+}
+
+// The server DLL: installed and registered; on the NT family a DLL in use is
+// installed at the drive root and moved into place at the next restart.
+bool InstallServerLibrary(FileInstaller& installer) {
+  DWORD status = installer.Install(kServerLibrary.source, kServerLibrary.installed, setupState.installDir);
+  DWORD lastError = GetLastError();
+
+  PathBuffer dllPath = {};
+  bool pathFits = CopyText(dllPath, kPathSize, setupState.installDir) &&
+                  JoinPath(dllPath, kPathSize, kServerLibrary.installed);
+  if (status == 0) {
+    if (pathFits) RegisterServer(dllPath);
+    return true;
+  }
+
+  // The retry needs a real drive root; a UNC or relative directory has none.
+  if (IsNtFamily() && HasDriveLetter(setupState.installDir) && pathFits) {
+    char root[4] = {setupState.installDir[0], ':', '\\', '\0'};
+    status = installer.Install(kServerLibrary.source, kServerLibrary.installed, root);
+    lastError = GetLastError();
+    if (status == 0) {
+      PathBuffer staged = {};
+      CopyText(staged, kPathSize, root);
+      AppendText(staged, kPathSize, kServerLibrary.installed);
+      ScheduleReplaceAtRestart(staged, dllPath);
+      return true;
+    }
+  }
+
+  if (!setupState.quietParamsComplete) {
+    char message[128];
+    std::snprintf(message, sizeof(message), "Error code %X installing QXFTP.DLL.  GetLastError( ) returned %d.",
+                  static_cast<unsigned>(status), static_cast<int>(lastError));
+    MessageBoxA(nullptr, message, "Setup Error", MB_SETFOREGROUND | MB_ICONWARNING);
+  }
+  return false;
+}
+
+// Packed single certificates: CA1.0_ becomes Certs\CA1.0.
+void InstallPackedCertificates(FileInstaller& installer) {
+  PathBuffer pattern = {};
+  if (!CopyText(pattern, kPathSize, setupState.sourceDir) || !JoinPath(pattern, kPathSize, "*.0_")) return;
+  WIN32_FIND_DATAA found = {};
+  HANDLE find = FindFirstFileA(pattern, &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    char destination[kPathSize] = {};
+    CopyTextCut(destination, kPathSize, found.cFileName);
+    size_t length = std::strlen(destination);
+    if (length < 2) continue;
+    destination[length - 1] = '\0';
+    installer.Install(found.cFileName, destination, certificatesDir);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+void InstallCertificateCabinet() {
+  PathBuffer cabinet = {};
+  if (!CopyText(cabinet, kPathSize, setupState.sourceDir) || !JoinPath(cabinet, kPathSize, "Qxcerts.Cab")) return;
+  // SETUPAPI is bound from the system directory for the same reason as
+  // VERSION; without it there are simply no cabinet certificates.
+  HMODULE library = LoadSystemLibrary("setupapi.dll");
+  auto iterate = GetLibraryFunction<SetupIterateCabinetA_fn>(library, "SetupIterateCabinetA");
+  if (iterate != nullptr) iterate(cabinet, 0, CertificateCabinetCallback, nullptr);
+  if (library != nullptr) FreeLibrary(library);
+}
+
+// The name this program was started under: a renamed Setup.exe must not be
+// copied into Config along with the configuration files.
+void OwnFileName(char* name) {
+  char module[kPathSize + 1] = {};
+  DWORD length = GetModuleFileNameA(nullptr, module, kPathSize);
+  name[0] = '\0';
+  if (length == 0 || length >= kPathSize) return;
+  const char* slash = std::strrchr(module, '\\');
+  CopyTextCut(name, kPathSize, slash != nullptr ? slash + 1 : module);
+}
+
+bool IsOneOf(const char* name, const char* const* names, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (lstrcmpiA(name, names[i]) == 0) return true;
+  }
+  return false;
+}
+
+void CopyRemainingEntries() {
+  PathBuffer pattern = {};
+  if (!CopyText(pattern, kPathSize, setupState.sourceDir) || !JoinPath(pattern, kPathSize, "*.*")) return;
+  PathBuffer ownName = {};
+  OwnFileName(ownName);
+  WIN32_FIND_DATAA found = {};
+  HANDLE find = FindFirstFileA(pattern, &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ownName[0] != '\0' &&
+        lstrcmpiA(found.cFileName, ownName) == 0)
+      continue;
+    CopySourceEntry(found.dwFileAttributes, found.cFileName);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+// A member name that would leave the certificate directory (or name nothing)
+// is not extracted: the cabinet decides the name, this program the place.
+bool IsPlainMemberName(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  return std::strpbrk(name, "\\/:") == nullptr;
+}
+
+}  // namespace
+
+void ShellFileOperation(const char* from, const char* to, UINT operation) {
+  SHFILEOPSTRUCTA operationRecord = {};
+  operationRecord.hwnd = nullptr;
+  operationRecord.wFunc = operation;
+  operationRecord.pFrom = from;
+  operationRecord.pTo = to;
+  operationRecord.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  operationRecord.fAnyOperationsAborted = FALSE;
+  operationRecord.hNameMappings = nullptr;
+  operationRecord.lpszProgressTitle = nullptr;
+  SHFileOperationA(&operationRecord);
+}
+
+UINT CALLBACK CertificateCabinetCallback(PVOID, UINT notification, UINT_PTR param1, UINT_PTR) {
+  if (notification != SPFILENOTIFY_FILEINCABINET) return NO_ERROR;
+  auto* member = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1);
+  if (member == nullptr || certificatesDir[0] == '\0' || !IsPlainMemberName(member->NameInCabinet))
+    return FILEOP_SKIP;
+  PathBuffer target = {};
+  if (!CopyText(target, kPathSize, certificatesDir) || !JoinPath(target, kPathSize, member->NameInCabinet))
+    return FILEOP_SKIP;
+  CopyText(member->FullTargetName, sizeof(member->FullTargetName), target);
+  return FILEOP_DOIT;
+}
+
+void CopySourceEntry(DWORD attributes, const char* name) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (lstrcmpiA(name, ".") == 0 || lstrcmpiA(name, "..") == 0) return;
+    // Double-NUL-terminated lists: one path each, and room for the second NUL.
+    char source[kPathSize + 1] = {};
+    char destination[kPathSize + 1] = {};
+    if (!CopyText(destination, kPathSize, setupState.installDir)) return;
+    if (!CopyText(source, kPathSize, setupState.sourceDir) || !JoinPath(source, kPathSize, name)) return;
+    ShellFileOperation(source, destination, FO_COPY);
+    return;
+  }
+
+  size_t length = std::strlen(name);
+  if (length == 0 || name[length - 1] == '_') return;
+  if (IsOneOf(name, kNeverCopied, sizeof(kNeverCopied) / sizeof(kNeverCopied[0]))) return;
+
+  PathBuffer source = {};
+  if (!CopyText(source, kPathSize, setupState.sourceDir) || !JoinPath(source, kPathSize, name)) return;
+
+  const char* subfolder = "Config\\";
+  if (name[length - 1] == '0') {
+    subfolder = "Certs\\";
+  } else if (IsOneOf(name, kTopLevelFiles, sizeof(kTopLevelFiles) / sizeof(kTopLevelFiles[0]))) {
+    subfolder = "";
+  }
+  PathBuffer destination = {};
+  if (!CopyText(destination, kPathSize, setupState.installDir) || !JoinPath(destination, kPathSize, subfolder) ||
+      !AppendText(destination, kPathSize, name))
+    return;
+  // JoinPath with an empty subfolder still ends the directory with a
+  // backslash, which is what the file name needs.
+  CopyFileA(source, destination, FALSE);
+}
+
+bool InstallPayload() {
+  bool result = true;
+  FileInstaller installer;
+
+  for (const PackedFile& file : kProgramFiles) {
+    if (installer.Install(file.source, file.installed, setupState.installDir) != 0) result = false;
+    AdvanceProgress(10);
+  }
+  if (!InstallServerLibrary(installer)) result = false;
+
+  certificatesDir[0] = '\0';
+  PathBuffer certificates = {};
+  if (CopyText(certificates, kPathSize, setupState.installDir) && JoinPath(certificates, kPathSize, "Certs"))
+    CopyText(certificatesDir, kPathSize, certificates);
+  if (certificatesDir[0] != '\0') {
+    InstallPackedCertificates(installer);
+    InstallCertificateCabinet();
+  }
+
+  CopyRemainingEntries();
+  return result;
+}

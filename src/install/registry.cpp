@@ -1,0 +1,157 @@
+// The installation's registry records: the settings key, the per-user
+// working directory, the Add/Remove Programs entry, the Support and About
+// texts, and the document file type.
+#include "install/install.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kProgId[] = "Keldra.FTP.1";
+
+void SetString(HKEY key, const char* name, const char* text) {
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(std::strlen(text) + 1));
+}
+
+void SetByte(HKEY key, const char* name, BYTE value) { RegSetValueExA(key, name, 0, REG_BINARY, &value, 1); }
+
+void SetLong(HKEY key, const char* name, LONG value) {
+  // Stored as four bytes, least significant first, whatever the host order.
+  DWORD bits = static_cast<DWORD>(value);
+  BYTE bytes[4] = {static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8), static_cast<BYTE>(bits >> 16),
+                   static_cast<BYTE>(bits >> 24)};
+  RegSetValueExA(key, name, 0, REG_BINARY, bytes, 4);
+}
+
+HKEY CreateKey(HKEY hive, const char* subkey, REGSAM access) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(hive, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, &disposition) !=
+      ERROR_SUCCESS)
+    return nullptr;
+  return key;
+}
+
+const char* HiveName(HKEY hive) {
+  return hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
+
+void ShowKeyError(HKEY hive, const char* subkey) {
+  char message[128];
+  std::snprintf(message, sizeof(message), "Unable to create key: %s\\%s", HiveName(hive), subkey);
+  MessageBoxA(nullptr, message, "Setup Error", MB_SETFOREGROUND | MB_ICONWARNING);
+}
+
+// Copies the named keys of one SETUP.INI section into a registry key, as
+// REG_SZ values of the same names (empty strings for missing keys).
+void CopySection(HKEY key, const char* section, const char* const* names, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    char text[kPathSize] = {};
+    if (setupState.iniPath[0] != '\0')
+      GetPrivateProfileStringA(section, names[i], "", text, kPathSize, setupState.iniPath);
+    text[kPathSize - 1] = '\0';
+    SetString(key, names[i], text);
+  }
+}
+
+void WriteDefaultValue(const char* subkey, const char* text) {
+  HKEY key = CreateKey(HKEY_CLASSES_ROOT, subkey, KEY_WRITE);
+  if (key == nullptr) return;
+  SetString(key, nullptr, text);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+void WriteSettingsKeys() {
+  HKEY hive = ProductHive();
+  HKEY key = CreateKey(hive, kProductKey, KEY_ALL_ACCESS);
+  if (key == nullptr) {
+    ShowKeyError(hive, kProductKey);
+  } else {
+    SetByte(key, "BaseRegistry", setupState.baseRegistry);
+    SetByte(key, "Profile Mode", setupState.profileMode);
+    SetString(key, "Installation Directory", setupState.installDir);
+    SetByte(key, "WorkingDirType", setupState.workingDirType);
+    if (setupState.workingDirType == 0) SetString(key, "Working Directory", setupState.workingDir);
+    if (setupState.useGroup) SetString(key, "Program Group", setupState.groupName);
+    SetLong(key, "Lock", setupState.lockValue);
+    SetLong(key, "LockFTP", setupState.lockFtpValue);
+    RegCloseKey(key);
+  }
+
+  if (setupState.workingDirType != 0) {
+    HKEY userHive = WorkingDirHive();
+    HKEY userKey = CreateKey(userHive, kProductKey, KEY_ALL_ACCESS);
+    if (userKey == nullptr) {
+      ShowKeyError(userHive, kProductKey);
+    } else {
+      SetString(userKey, "Working Directory", setupState.workingDir);
+      RegCloseKey(userKey);
+    }
+  }
+
+  HKEY uninstall = CreateKey(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WRITE);
+  if (uninstall == nullptr) return;
+  SetString(uninstall, "DisplayName", "VORTAN FTP");
+  PathBuffer command = {};
+  if (CopyText(command, kPathSize, setupState.installDir) && JoinPath(command, kPathSize, "Unins.Exe"))
+    SetString(uninstall, "UninstallString", command);
+  RegCloseKey(uninstall);
+}
+
+void WriteAboutAndSupportKeys() {
+  HKEY hive = ProductHive();
+  static const char* const kSupportNames[] = {"Line1", "Line2", "Line3", "Line4", "Line5",
+                                              "Line6", "Line7", "Line8", "Line9"};
+  static const char* const kAboutNames[] = {"Info1",    "Info2", "Name", "Address1", "Address2",
+                                            "Address3", "Phone", "Fax",  "BBS",      "INet"};
+  const char supportKey[] = "Software\\VORTAN\\FTP\\Support";
+  const char aboutKey[] = "Software\\VORTAN\\FTP\\About";
+
+  HKEY key = CreateKey(hive, supportKey, KEY_ALL_ACCESS);
+  if (key == nullptr) {
+    ShowKeyError(hive, supportKey);
+  } else {
+    CopySection(key, "Support", kSupportNames, sizeof(kSupportNames) / sizeof(kSupportNames[0]));
+    RegCloseKey(key);
+  }
+
+  key = CreateKey(hive, aboutKey, KEY_ALL_ACCESS);
+  if (key == nullptr) {
+    ShowKeyError(hive, aboutKey);
+    return;
+  }
+  CopySection(key, "About", kAboutNames, sizeof(kAboutNames) / sizeof(kAboutNames[0]));
+  RegCloseKey(key);
+}
+
+void RegisterFileType() {
+  char keyName[kPathSize];
+  WriteDefaultValue(kProgId, "Keldra FTP");
+
+  std::snprintf(keyName, sizeof(keyName), "%s\\CurVer", kProgId);
+  WriteDefaultValue(keyName, kProgId);
+
+  PathBuffer program = {};
+  bool programFits = CopyText(program, kPathSize, setupState.installDir) && JoinPath(program, kPathSize, "Qxftp.exe");
+
+  // Values that would not fit are not written rather than cut into another
+  // path.
+  std::snprintf(keyName, sizeof(keyName), "%s\\DefaultIcon", kProgId);
+  PathBuffer icon = {};
+  if (programFits && CopyText(icon, kPathSize, program) && AppendText(icon, kPathSize, ",-103"))
+    WriteDefaultValue(keyName, icon);
+
+  std::snprintf(keyName, sizeof(keyName), "%s\\shell\\open\\command", kProgId);
+  PathBuffer command = {};
+  if (programFits && AppendText(command, kPathSize, "\"") && AppendText(command, kPathSize, program) &&
+      AppendText(command, kPathSize, "\" /f\"%1\""))
+    WriteDefaultValue(keyName, command);
+
+  WriteDefaultValue(".qft", kProgId);
+
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}

@@ -1,0 +1,119 @@
+// The installation sequence and its progress bar.
+#include "install/install.h"
+#include "shell/shell.h"
+
+#include <cstring>
+
+HWND progressWindow = nullptr;
+
+namespace {
+
+const char* const kDataSubdirectories[] = {"\\Transfer", "\\Traces", "\\Config", "\\Certs"};
+
+// Creates every directory on the way to installDir, then installDir itself
+// and its four data subdirectories. The first backslash is skipped so that a
+// bare drive ("C:") is never passed; failures are ignored here and show up as
+// failures of the payload that needs the directory.
+void CreateInstallationTree() {
+  PathBuffer path = {};
+  CopyText(path, kPathSize, setupState.installDir);
+  bool firstSeen = false;
+  for (char* p = path; *p != '\0'; ++p) {
+    if (*p != '\\') continue;
+    if (!firstSeen) {
+      firstSeen = true;
+      continue;
+    }
+    *p = '\0';
+    CreateDirectoryA(path, nullptr);
+    *p = '\\';
+  }
+  CreateDirectoryA(path, nullptr);
+  for (const char* suffix : kDataSubdirectories) {
+    PathBuffer subdirectory = {};
+    if (CopyText(subdirectory, kPathSize, setupState.installDir) && AppendText(subdirectory, kPathSize, suffix))
+      CreateDirectoryA(subdirectory, nullptr);
+  }
+}
+
+void ReportOutcome(bool payloadInstalled) {
+  if (payloadInstalled) {
+    setupState.installSucceeded = 1;
+    if (!setupState.quietParamsComplete) {
+      MessageBeep(MB_ICONINFORMATION);
+      MessageBoxA(nullptr, "VORTAN FTP installation completed successfully.", "VORTAN FTP Install",
+                  MB_OK | MB_ICONINFORMATION);
+    }
+    return;
+  }
+  setupState.installSucceeded = 0;
+  MessageBeep(MB_ICONEXCLAMATION);
+  if (!setupState.quietParamsComplete) {
+    MessageBoxA(nullptr,
+                "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.",
+                "VORTAN FTP Install", MB_OK | MB_ICONWARNING);
+  }
+}
+
+}  // namespace
+
+void CreateProgressWindow(HWND parent, int maximum) {
+  // A child window needs a parent: a quiet installation shows no bar.
+  if (parent == nullptr) return;
+  InitCommonControls();
+  RECT client = {};
+  GetClientRect(parent, &client);
+  int height = GetSystemMetrics(SM_CYVSCROLL);
+  progressWindow = CreateWindowExA(0, "msctls_progress32", nullptr, WS_CHILD | WS_VISIBLE, client.left,
+                                   client.bottom - height, client.right, height, parent, nullptr,
+                                   setupState.instance, nullptr);
+  if (progressWindow == nullptr) return;
+  SendMessageA(progressWindow, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
+  SendMessageA(progressWindow, PBM_SETSTEP, 1, 0);
+}
+
+void AdvanceProgress(int count) {
+  if (progressWindow == nullptr) return;
+  for (int i = 0; i < count; ++i) SendMessageA(progressWindow, PBM_STEPIT, 0, 0);
+}
+
+bool InstallProduct(HWND parent) {
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+
+  if (setupState.installDir[0] == '\0') {
+    PathBuffer folder = {};
+    GetShellFolderPath(CSIDL_PROGRAM_FILES, folder);
+    if (JoinPath(folder, kPathSize, "VORTAN\\FTP")) CopyText(setupState.installDir, kPathSize, folder);
+  }
+  if (setupState.workingDir[0] == '\0') CopyText(setupState.workingDir, kPathSize, setupState.installDir);
+
+  CreateProgressWindow(parent, 100);
+  CreateInstallationTree();
+
+  bool payloadInstalled = InstallPayload();
+
+  WriteSettingsKeys();
+  WriteAboutAndSupportKeys();
+  AdvanceProgress(20);
+
+  RegisterFileType();
+
+  if (setupState.useGroup) {
+    CreateProgramGroup(setupState.groupName);
+    // Item commands act on whatever group the shell has active: when no
+    // group command could be sent for this name, none is sent for its items.
+    if (IsPlainGroupName(setupState.groupName)) {
+      AddProgramItems();
+    } else {
+      AdvanceProgress(20);
+    }
+  } else {
+    AdvanceProgress(20);
+  }
+
+  if (setupState.createDesktopShortcut) CreateDesktopShortcut();
+  AdvanceProgress(10);
+
+  ReportOutcome(payloadInstalled);
+  return true;
+}

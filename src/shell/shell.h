@@ -1,0 +1,34 @@
+// Shell integration: Program Manager groups and items through DDE, and the
+// desktop shortcut.
+#pragma once
+
+#include "win32.h"
+
+#include "setup/setup.h"
+
+#include <string>
+
+// True for a name that is a plain folder name: not empty or blank, not made
+// only of dots and blanks (the shell would resolve it to the Start Menu
+// folder itself), no control character and none of \ / : * ? " < > |.
+// Only such a group gets DDE commands.
+bool IsPlainGroupName(const char* name);
+
+// Program Manager client. Each opens and closes its own DDE instance and
+// conversation. Results: 0 when the DDE library could not be initialised (or
+// the command buffers prepared), else 1.
+int CreateProgramGroup(const char* groupName);
+int AddProgramItems();
+
+// The command text for one Program Manager command: an argument holding any
+// of , ( ) [ ] is sent in double quotes, since the shell's parser ends an
+// unquoted argument there.
+std::string FormatProgmanCommand(const char* command, const char* first, const char* second = nullptr);
+
+// Shortcuts.
+HRESULT CreateShellLink(const char* target, const char* linkFile, const char* description);
+void GetDesktopFolderPath(char* path);
+void CreateDesktopShortcut();
+// The link file's full path as installation and removal both find it; false
+// when it would not fit.
+bool BuildDesktopShortcutPath(char* linkPath);

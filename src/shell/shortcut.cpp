@@ -1,0 +1,51 @@
+// The product's desktop shortcut, written through the shell's COM link
+// object.
+#include "shell/shell.h"
+
+HRESULT CreateShellLink(const char* target, const char* linkFile, const char* description) {
+  IShellLinkA* link = nullptr;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                    reinterpret_cast<void**>(&link));
+  if (FAILED(result)) return result;
+  link->SetPath(target);
+  link->SetWorkingDirectory(setupState.installDir);
+  link->SetDescription(description);
+
+  IPersistFile* file = nullptr;
+  result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  if (SUCCEEDED(result)) {
+    WCHAR widePath[kPathSize] = {};
+    MultiByteToWideChar(CP_ACP, 0, linkFile, -1, widePath, kPathSize);
+    result = file->Save(widePath, TRUE);
+    file->Release();
+  }
+  link->Release();
+  return result;
+}
+
+void GetDesktopFolderPath(char* path) {
+  // The all-users desktop on the NT family; the 9x family has one desktop.
+  GetShellFolderPath(IsNtFamily() ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP, path);
+  if (!EndsWithBackslash(path)) AppendText(path, kPathSize, "\\");
+}
+
+bool BuildDesktopShortcutPath(char* linkPath) {
+  PathBuffer folder = {};
+  UINT length = GetWindowsDirectoryA(folder, kPathSize);
+  if (length >= kPathSize) folder[0] = '\0';
+  if (!EndsWithBackslash(folder)) AppendText(folder, kPathSize, "\\");
+  // The Windows directory stays as the fallback when no desktop resolves.
+  GetDesktopFolderPath(folder);
+  if (!EndsWithBackslash(folder) || !AppendText(folder, kPathSize, "VORTAN FTP.LNK")) return false;
+  return CopyText(linkPath, kPathSize, folder);
+}
+
+void CreateDesktopShortcut() {
+  if (CoInitialize(nullptr) != S_OK) return;
+  PathBuffer target = {};
+  PathBuffer linkPath = {};
+  if (CopyText(target, kPathSize, setupState.installDir) && JoinPath(target, kPathSize, "QXFTP.EXE") &&
+      BuildDesktopShortcutPath(linkPath))
+    CreateShellLink(target, linkPath, "VORTAN FTP");
+  CoUninitialize();
+}
