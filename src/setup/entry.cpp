@@ -3,6 +3,7 @@
 // from SETUP.INI and the wizard. The process always exits with 1.
 #include "install/install.h"
 #include "setup/setup.h"
+#include "uninstall/uninstall.h"
 
 #include <cstring>
 
@@ -84,8 +85,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return 1;
   }
   if (setupState.quietUninstall) {
-    // Quiet removal arrives with the uninstaller; until then this road ends
-    // here without touching anything.
+    UninstallProduct(nullptr);
     return 1;
   }
   // The interactive wizard arrives with its own pages; until then this road

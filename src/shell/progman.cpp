@@ -104,7 +104,20 @@ std::string FormatProgmanCommand(const char* command, const char* first, const c
 
 int CreateProgramGroup(const char* groupName) { return GroupCommand(groupName, true); }
 
-int AddProgramItems() {
+int DeleteProgramGroup(const char* groupName) { return GroupCommand(groupName, false); }
+
+namespace {
+
+// The item routine behind AddProgramItems and DeleteProgramItems: the two
+// item commands in one conversation. Removal first makes the recorded group
+// the active one: without it the shell deletes from whatever group it last
+// had active, and Wine's server even crashed on a DeleteItem with no active
+// group (measured: the transaction timed out and every later command failed).
+int ItemCommands(const char* groupName, bool add) {
+  if (!add && !IsPlainGroupName(groupName)) {
+    AdvanceProgress(20);
+    return 0;
+  }
   DWORD instance = 0;
   if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
     MessageBeep(MB_ICONEXCLAMATION);
@@ -119,18 +132,24 @@ int AddProgramItems() {
     DdeFreeStringHandle(instance, service);
   }
 
-  for (const ProgramItem& item : kProgramItemTable) {
-    // The short form of the directory needs no quotes even when the long one
-    // has blanks.
-    PathBuffer commandLine = {};
-    char shortPath[kPathSize] = {};
-    DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
-    const char* directory = length > 0 && length < kPathSize ? shortPath : setupState.installDir;
-    if (!CopyText(commandLine, kPathSize, directory) || !JoinPath(commandLine, kPathSize, item.fileName)) continue;
-    try {
+  try {
+    if (!add) SendCommand(instance, conversation, FormatProgmanCommand("ShowGroup", groupName, "1"));
+    for (const ProgramItem& item : kProgramItemTable) {
+      if (!add) {
+        SendCommand(instance, conversation, FormatProgmanCommand("DeleteItem", item.name));
+        continue;
+      }
+      // The short form of the directory needs no quotes even when the long
+      // one has blanks.
+      PathBuffer commandLine = {};
+      char shortPath[kPathSize] = {};
+      DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
+      const char* directory = length > 0 && length < kPathSize ? shortPath : setupState.installDir;
+      if (!CopyText(commandLine, kPathSize, directory) || !JoinPath(commandLine, kPathSize, item.fileName))
+        continue;
       SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name));
-    } catch (const std::bad_alloc&) {
     }
+  } catch (const std::bad_alloc&) {
   }
 
   if (conversation != nullptr) DdeDisconnect(conversation);
@@ -138,3 +157,9 @@ int AddProgramItems() {
   AdvanceProgress(20);
   return 1;
 }
+
+}  // namespace
+
+int AddProgramItems() { return ItemCommands(nullptr, true); }
+
+int DeleteProgramItems(const char* groupName) { return ItemCommands(groupName, false); }

@@ -19,6 +19,10 @@ bool IsPlainGroupName(const char* name);
 // the command buffers prepared), else 1.
 int CreateProgramGroup(const char* groupName);
 int AddProgramItems();
+// Removal: the items of the recorded group (made the shell's active group
+// first, in the same conversation), then the group itself.
+int DeleteProgramItems(const char* groupName);
+int DeleteProgramGroup(const char* groupName);
 
 // The command text for one Program Manager command: an argument holding any
 // of , ( ) [ ] is sent in double quotes, since the shell's parser ends an

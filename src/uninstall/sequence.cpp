@@ -1,0 +1,233 @@
+// The removal sequence: finds the installation through the registry,
+// unregisters the server, deletes files and data directories, defers what is
+// in use to the next restart, removes the shortcut, the group and the keys,
+// and offers a restart when one is needed.
+#include "install/install.h"
+#include "shell/shell.h"
+#include "uninstall/uninstall.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct RecordedInstallation {
+  PathBuffer installDir = {};
+  BYTE workingDirKind = 0;
+  PathBuffer workingDir = {};
+};
+
+// The data subdirectories emptied in both directories, in removal order. The
+// first three are left in place when they cannot be removed; Config and
+// Traces are then deleted at the next restart.
+struct DataDirectory {
+  const char* suffix;
+  bool deferWhenNotRemoved;
+};
+const DataDirectory kDataDirectories[] = {
+    {"\\Transfer", false}, {"\\Certs", false}, {"\\Cache", false}, {"\\Config", true}, {"\\Traces", true},
+};
+// Trees of the installation directory that go whole through the shell.
+const char* const kTrees[] = {"\\Docs", "\\Assets"};
+
+void ShowError(HWND owner, const char* text) {
+  MessageBoxA(owner, text, "Uninstall Error", MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+}
+
+bool ReadNonEmptyString(HKEY key, const char* name, char* buffer) {
+  PathBuffer value = {};
+  if (!QueryRegistryString(key, name, value, kPathSize) || value[0] == '\0') return false;
+  return CopyText(buffer, kPathSize, value);
+}
+
+// Opens the product key that records an installation directory. The main
+// hive comes first; an installation made for the current user and removed
+// from Add/Remove Programs (UNINS.EXE runs without a SETUP.INI, so the hive
+// rule says HKEY_LOCAL_MACHINE) is found in the other hive, whose stored
+// BaseRegistry then rules the rest of the removal. Returns the open key or
+// null after the error box.
+HKEY OpenRecordedInstallation(HWND owner, RecordedInstallation& recorded) {
+  HKEY key = nullptr;
+  bool keyFound = false;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    keyFound = true;
+    if (ReadNonEmptyString(key, "Installation Directory", recorded.installDir)) return key;
+    RegCloseKey(key);
+  }
+
+  HKEY otherHive = ProductHive() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  if (RegOpenKeyExA(otherHive, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    keyFound = true;
+    if (ReadNonEmptyString(key, "Installation Directory", recorded.installDir)) {
+      BYTE stored = 0;
+      DWORD size = 1;
+      bool haveStored = RegQueryValueExA(key, "BaseRegistry", nullptr, nullptr, &stored, &size) == ERROR_SUCCESS;
+      // The hive the record was found in must agree with the rule it selects.
+      if (otherHive == HKEY_CURRENT_USER) {
+        setupState.baseRegistry = 2;
+      } else {
+        setupState.baseRegistry = haveStored && stored == 1 ? 1 : 0;
+      }
+      return key;
+    }
+    RegCloseKey(key);
+  }
+
+  ShowError(owner, keyFound ? "Unable to locate the VORTAN FTP Installation Directory."
+                            : "Unable to locate VORTAN FTP in the Registry.");
+  return nullptr;
+}
+
+void ReadWorkingDirectory(HKEY key, RecordedInstallation& recorded) {
+  BYTE kind = 0;
+  DWORD size = 1;
+  if (RegQueryValueExA(key, "WorkingDirType", nullptr, nullptr, &kind, &size) == ERROR_SUCCESS) {
+    // Only 0, 1 and 2 are ever stored; anything else is read as explicit.
+    recorded.workingDirKind = kind <= 2 ? kind : 0;
+  }
+  if (recorded.workingDirKind == 0 && !ReadNonEmptyString(key, "Working Directory", recorded.workingDir))
+    CopyText(recorded.workingDir, kPathSize, recorded.installDir);
+}
+
+void ReadPerUserWorkingDirectory(RecordedInstallation& recorded) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(WorkingDirHive(), kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    CopyText(recorded.workingDir, kPathSize, recorded.installDir);
+    return;
+  }
+  if (!ReadNonEmptyString(key, "Working Directory", recorded.workingDir))
+    CopyText(recorded.workingDir, kPathSize, recorded.installDir);
+  RegCloseKey(key);
+}
+
+void UnregisterServer(const char* installDir) {
+  PathBuffer dllPath = {};
+  if (!CopyText(dllPath, kPathSize, installDir) || !JoinPath(dllPath, kPathSize, "QXFTP.DLL")) return;
+  HMODULE server = LoadLibraryA(dllPath);
+  if (server == nullptr) return;
+  typedef HRESULT(WINAPI * DllUnregisterServer_fn)();
+  auto unregisterServer = GetLibraryFunction<DllUnregisterServer_fn>(server, "DllUnregisterServer");
+  if (unregisterServer != nullptr) unregisterServer();
+  FreeLibrary(server);
+}
+
+void RemoveDataDirectories(const char* base) {
+  for (const DataDirectory& data : kDataDirectories) {
+    PathBuffer path = {};
+    if (!CopyText(path, kPathSize, base) || !AppendText(path, kPathSize, data.suffix)) continue;
+    EmptyDirectory(path);
+    if (!RemoveDirectoryA(path) && data.deferWhenNotRemoved) ScheduleDeleteAtRestart(path, false);
+  }
+}
+
+void RemoveTrees(const char* base) {
+  for (const char* tree : kTrees) {
+    // One path and the second NUL the shell's file operation needs.
+    char path[kPathSize + 1] = {};
+    if (!CopyText(path, kPathSize, base) || !AppendText(path, kPathSize, tree)) continue;
+    ShellFileOperation(path, nullptr, FO_DELETE);
+  }
+}
+
+void DeleteDesktopShortcut() {
+  PathBuffer linkPath = {};
+  if (!BuildDesktopShortcutPath(linkPath)) return;
+  SetFileAttributesA(linkPath, FILE_ATTRIBUTE_ARCHIVE);
+  DeleteFileA(linkPath);
+}
+
+void RemoveProgramGroup(HWND owner) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  PathBuffer groupName = {};
+  // A recorded name that is not a plain folder name gets no DDE command and
+  // no question: any command for it would act on the Start Menu itself.
+  if (ReadNonEmptyString(key, "Program Group", groupName) && IsPlainGroupName(groupName)) {
+    DeleteProgramItems(groupName);
+    std::string question = std::string("All program items in group \"") + groupName +
+                           "\" will be deleted.  Are you sure you want to delete the program group \"" + groupName +
+                           "\"?";
+    if (MessageBoxA(owner, question.c_str(), "VORTAN FTP Uninstall", MB_YESNO | MB_ICONQUESTION) == IDYES)
+      DeleteProgramGroup(groupName);
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+int UninstallProduct(HWND owner) {
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+
+  RecordedInstallation recorded;
+  HKEY key = OpenRecordedInstallation(owner, recorded);
+  if (key == nullptr) return 0;
+  ReadWorkingDirectory(key, recorded);
+  RegCloseKey(key);
+  if (recorded.workingDirKind != 0) ReadPerUserWorkingDirectory(recorded);
+
+  UnregisterServer(recorded.installDir);
+  // The files are sought where they were installed, not in a directory the
+  // user may have edited on the Directories page before choosing removal.
+  DeleteProductFiles(recorded.installDir);
+
+  // Directories that hold more than this product (a drive root, Program
+  // Files, the user's documents, ...) keep everything but the product files.
+  bool installProtected = IsProtectedDirectory(recorded.installDir);
+  bool workingProtected = IsProtectedDirectory(recorded.workingDir);
+
+  if (!installProtected) {
+    RemoveDataDirectories(recorded.installDir);
+    RemoveTrees(recorded.installDir);
+    EmptyDirectory(recorded.installDir);
+  }
+
+  if (!workingProtected) {
+    RemoveDataDirectories(recorded.workingDir);
+    EmptyDirectory(recorded.workingDir);
+    if (!RemoveDirectoryA(recorded.workingDir)) ScheduleDeleteAtRestart(recorded.workingDir, false);
+  }
+
+  PathBuffer uninstaller = {};
+  if (CopyText(uninstaller, kPathSize, recorded.installDir) && AppendText(uninstaller, kPathSize, "\\UNINS.EXE"))
+    ScheduleDeleteAtRestart(uninstaller, false);
+
+  if (!installProtected && !RemoveDirectoryA(recorded.installDir))
+    ScheduleDeleteAtRestart(recorded.installDir, false);
+
+  DeleteDesktopShortcut();
+  RemoveProgramGroup(owner);
+  RemoveRegistryEntries();
+
+  if (!setupState.rebootRequired) {
+    MessageBoxA(owner, "VORTAN FTP uninstallation completed successfully.", "VORTAN FTP Uninstall",
+                MB_ICONINFORMATION);
+    return 1;
+  }
+  if (MessageBoxA(owner,
+                  "VORTAN FTP uninstallation requires a reboot to complete successfully.\r\n\r\n"
+                  "Do you want to reboot the computer now?",
+                  "VORTAN FTP Uninstall", MB_YESNO | MB_ICONINFORMATION) == IDYES)
+    RestartWindows();
+  return 1;
+}
+
+void RestartWindows() {
+  if (!IsNtFamily()) {
+    ExitWindowsEx(EWX_REBOOT, 4);
+    return;
+  }
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    MessageBoxA(nullptr, "OpenProcessToken", "Error", MB_OK);
+  TOKEN_PRIVILEGES privileges = {};
+  LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  // ERROR_NOT_ALL_ASSIGNED comes with a successful return: only the last
+  // error tells that the privilege was not granted.
+  if (GetLastError() != ERROR_SUCCESS) MessageBoxA(nullptr, "AdjustTokenPrivileges", "Error", MB_OK);
+  if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)) MessageBoxA(nullptr, "ExitWindowsEx", "Error", MB_OK);
+  if (token != nullptr) CloseHandle(token);
+}
