@@ -44,7 +44,9 @@ void SendCommand(DWORD instance, HCONV conversation, const std::string& text) {
 
 std::string QuoteArgument(const char* argument) {
   if (std::strpbrk(argument, ",()[]") == nullptr) return argument;
-  return std::string("\"") + argument + "\"";
+  std::string quoted = "\"";
+  quoted.append(argument).append("\"");
+  return quoted;
 }
 
 // The group routine behind CreateProgramGroup (and, for removal, the delete
@@ -97,9 +99,11 @@ bool IsPlainGroupName(const char* name) {
 }
 
 std::string FormatProgmanCommand(const char* command, const char* first, const char* second) {
-  std::string text = std::string("[") + command + "(" + QuoteArgument(first);
-  if (second != nullptr) text += "," + QuoteArgument(second);
-  return text + ")]";
+  std::string text = "[";
+  text.append(command).append("(").append(QuoteArgument(first));
+  if (second != nullptr) text.append(",").append(QuoteArgument(second));
+  text.append(")]");
+  return text;
 }
 
 int CreateProgramGroup(const char* groupName) { return GroupCommand(groupName, true); }
