@@ -1,0 +1,118 @@
+"""The Wine scenarios. A quiet-installation case is a name, a Windows version
+and a SETUP.INI; everything it must produce is derived from those (lib/install.py).
+
+To add one, append to CASES, for example:
+
+    install_case("win2k_common_working_dir", "win2k",
+                 "Windows 2000 with the shared working folder",
+                 {"FTPSetup": {"UseAllUsersCommonFolderAsWorkingDir": "Y"}}),
+"""
+from __future__ import annotations
+
+import os
+from shlex import quote as q
+
+from lib import setupini
+from lib.checks import Checks
+from lib.install import join
+from lib.scenario import TOOLS, Case, Paths, Session, quiet_install
+
+SUPPORT = {f"Line{n}": f"Support line {n}: call +1 555 0100 ext. {n}" for n in range(1, 8)}
+ABOUT = {
+    "Info1": "VORTAN FTP 1.0",
+    "Info2": "Licensed to Example Corp",
+    "Name": "Example Corp IT",
+    "Address1": "1 Harbour Road",
+    "Address2": "Suite 200",
+    "Phone": "+1 555 0100",
+    "INet": "https://support.example.org/ftp",
+}
+
+
+def install_case(name: str, windows: str, summary: str, changes: setupini.Ini, **kw) -> Case:
+    """A quiet installation whose SETUP.INI is all the quiet keys with
+    changes applied (a value of None removes the key)."""
+    return Case(name=name, summary=summary, run=quiet_install, windows=windows,
+                ini=setupini.merge(setupini.QUIET_ALL_KEYS, changes), **kw)
+
+
+def driver_selftest(case: Case, paths: Paths, c: Checks) -> None:
+    """vdriver answers boxes by caption, in sequence, and unscripted ones with
+    their first button; it kills a program at its time-out; vhold keeps a
+    file from being deleted until it is released."""
+    s = case.session = Session(paths, case.name, case.windows)
+    box = join(TOOLS, "vboxtest.exe")
+    results = join(TOOLS, "results.txt")
+    held = join(TOOLS, "held.txt")
+    with open(s.prefix.unix(held), "w") as f:
+        f.write("held\n")
+    answers = {"Question": "NO", "Repeat": "YES,CANCEL"}
+    boxes = ["YESNO|Question|First\\nsecond line", "YESNOCANCEL|Repeat|Second",
+             "YESNOCANCEL|Repeat|Third", "YESNOCANCEL|Repeat|Fourth",
+             "OKCANCEL|Nobody asked|Fifth", "YESNO|Nobody asked|Sixth", "RETRYCANCEL|Nobody asked|Seventh"]
+    hold_out = os.path.join(s.prefix.root, "vhold.out")
+    s.run([
+        s.driver_command([box, "--out", results] + boxes, TOOLS, answers, 60),
+        s.driver_command([box, "--sleep", "600000"], TOOLS, {}, 3, log=join(TOOLS, "timeout.log")),
+        # vhold prints HOLDING once the file is open; wait for that, not a guess.
+        f"{q(s.wine)} {q(join(TOOLS, 'vhold.exe'))} {q(held)} --event VTEST_HOLD --timeout 120 > {q(hold_out)} &",
+        f"for i in $(seq 1 600); do grep -q HOLDING {q(hold_out)} && break; sleep 0.1; done",
+        [s.wine, box, "--out", results, "--delete", held],
+        [s.wine, join(TOOLS, "vhold.exe"), "--release", "VTEST_HOLD"],
+        "wait",
+        [s.wine, box, "--out", results, "--delete", held],
+    ], 240)
+
+    log = s.driver_log()
+    c.eq("boxes seen (caption, text, answer, scripted)", [
+        ("Question", "First\nsecond line", "NO", True),
+        ("Repeat", "Second", "YES", True),
+        ("Repeat", "Third", "CANCEL", True),
+        ("Repeat", "Fourth", "CANCEL", True),
+        ("Nobody asked", "Fifth", "OK", False),
+        ("Nobody asked", "Sixth", "YES", False),
+        ("Nobody asked", "Seventh", "RETRY", False),
+    ], [(b.caption, b.text, b.answer, b.scripted) for b in log.boxes])
+    c.eq("exit code of the box program (its last answer, IDRETRY)", 4, log.exit_code)
+    c.eq("time-out of the box program", False, log.timed_out)
+    with open(s.prefix.unix(results), encoding="cp1252") as f:
+        got = [line.rstrip("\n").split("\t") for line in f]
+    # MessageBoxA returned what the driver answered: IDNO 7, IDYES 6,
+    # IDCANCEL 2, IDOK 1, IDRETRY 4.
+    c.eq("results MessageBoxA returned, then the two deletions", [
+        ["Question", "7"], ["Repeat", "6"], ["Repeat", "2"], ["Repeat", "2"],
+        ["Nobody asked", "1"], ["Nobody asked", "6"], ["Nobody asked", "4"],
+        ["DELETE", held, "32"], ["DELETE", held, "ok"],
+    ], got)
+    c.eq("file after its release and deletion", False, os.path.exists(s.prefix.unix(held)))
+
+    timeout_log = s.driver_log(join(TOOLS, "timeout.log"))
+    c.eq("time-out logged for the sleeping program", True, timeout_log.timed_out)
+    c.eq("exit code of the killed program", 124, timeout_log.exit_code)
+
+
+CASES = [
+    Case(name="driver_answers_boxes", run=driver_selftest, windows="winxp",
+         summary="the test driver answers boxes, kills at its time-out, and vhold holds a file"),
+    install_case(
+        "xp_quiet_all_keys", "winxp",
+        "XP, every quiet key, a directory with blanks, BaseRegistry 0, Support and About: "
+        "everything installed, no box",
+        {"FTPSetup": {"DestinationDir": r"C:\Program Files\VORTAN\FTP", "BaseRegistry": "0",
+                      "ProfileMode": "yes", "Lock": " -7", "LockFTP": "12abc"},
+         "Support": SUPPORT, "About": ABOUT}),
+    install_case(
+        "win10_hkcu_group_with_blanks_box", "win10",
+        "Windows 10, BaseRegistry 2, a group name with blanks, no shortcut, UseGroup missing: "
+        "the success box appears and is answered",
+        {"FTPSetup": {"DestinationDir": r"C:\Apps\VORTAN FTP", "BaseRegistry": "2",
+                      "UseAllUsersCommonFolderAsWorkingDir": "Y"},
+         "Program Group": {"UseGroup": None, "GroupName": "VORTAN Tools and Docs", "ShortCut": "N"},
+         "Support": {"Line1": "Only the first support line"}}),
+    install_case(
+        "win98_user_desktop", "win98",
+        "Windows 98, default directory: the shortcut goes to the user's desktop and the "
+        "installation succeeds",
+        {"FTPSetup": {"DestinationDir": None, "UseAllUsersCommonFolderAsWorkingDir": "Y"},
+         "About": {"Name": "Example Corp IT"}}),
+]

@@ -1,0 +1,2 @@
+"""Helpers of the Wine test runner: prefixes, registry files, shell links,
+the driver's log and the checks."""

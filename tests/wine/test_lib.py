@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Tests of the runner's own parsers and rules, on text that Wine and lnkinfo
+really write. Run: python3 tests/wine/test_lib.py"""
+from __future__ import annotations
+
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from lib import setupini, shelllink  # noqa: E402
+from lib.driverlog import DriverLog  # noqa: E402
+from lib.install import Expected, sanitize_group  # noqa: E402
+from lib.winereg import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Registry, Value, parse  # noqa: E402
+
+# Shaped after a Wine 8 prefix's system.reg, with the value forms of
+# server/registry.c's dump_value.
+SYSTEM_REG = r'''WINE REGISTRY Version 2
+;; All keys relative to \\Machine
+
+#arch=win32
+
+[Software\\Classes\\.qft] 1796743405
+#time=1dd872811d842d6
+@="Keldra.FTP.1"
+
+[Software\\Classes\\Keldra.FTP.1\\shell\\open\\command] 1796743405
+#time=1dd872811d842d6
+@="\"C:\\Program Files\\VORTAN\\FTP\\Qxftp.exe\" /f\"%1\""
+
+[Software\\VORTAN\\FTP] 1796743405
+#time=1dd872811d842d6
+"BaseRegistry"=hex:00
+"Lock"=hex:f9,ff,ff,ff
+"Installation Directory"="C:\\Program Files\\VORTAN\\FTP"
+"Empty"=""
+"Unterminated"=hex(1):
+"Path"=str(2):"%SystemRoot%\\system32"
+"Count"=dword:0000001f
+"Long"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\
+  17,18,19
+"Say \"hi\""="caf\x00e9 \\ tab\tend"
+"Nul"="a\0b"
+
+[Software\\VORTAN\\FTP\\About] 1796743405
+"Name"="Example"
+'''
+
+USER_REG = r'''WINE REGISTRY Version 2
+;; All keys relative to \\User\\S-1-5-21-0-0-0-1000
+
+[Software\\Classes\\.qft] 1796743405
+@="User.Override"
+
+[Software\\VORTAN\\FTP] 1796743405
+"Working Directory"="C:\\users\\root\\Documents\\FTP"
+'''
+
+# What lnkinfo 20181227 printed for a link to QXFTP.EXE.
+LNKINFO = """lnkinfo 20181227
+
+Windows Shortcut information:
+\tContains a description string
+\tContains a working directory string
+
+Link information:
+\tCreation time\t\t\t: Not set (0)
+\tFile attribute flags\t\t: 0x00000020
+\t\tShould be archived (FILE_ATTRIBUTE_ARCHIVE)
+\tDrive type\t\t\t: Fixed (3)
+\tVolume label\t\t\t: 
+\tLocal path\t\t\t: C:\\Program Files\\VORTAN\\FTP\\QXFTP.EXE
+\tDescription\t\t\t: VORTAN FTP
+\tWorking directory\t\t: C:\\Program Files\\VORTAN\\FTP
+"""
+
+
+def reg_value(name: str) -> Value | None:
+    return parse(SYSTEM_REG)[r"software\vortan\ftp"].value(name)
+
+
+class WineRegistryFile(unittest.TestCase):
+    def check(self, name, expected):
+        self.assertEqual(expected, reg_value(name), f"value {name}")
+
+    def test_binary_byte(self): self.check("BaseRegistry", Value(REG_BINARY, b"\0"))
+    def test_binary_negative_int32(self): self.check("Lock", Value(REG_BINARY, bytes([0xF9, 0xFF, 0xFF, 0xFF])))
+    def test_string_keeps_its_nul(self): self.check("Installation Directory", Value.sz(r"C:\Program Files\VORTAN\FTP"))
+    def test_empty_string_counted_nul(self): self.check("Empty", Value(REG_SZ, b"\0\0"))
+    def test_string_without_nul_is_hex1(self): self.check("Unterminated", Value(REG_SZ, b""))
+    def test_expand_sz(self): self.check("Path", Value(REG_EXPAND_SZ, "%SystemRoot%\\system32\0".encode("utf-16-le")))
+    def test_dword(self): self.check("Count", Value(REG_DWORD, (31).to_bytes(4, "little")))
+    def test_hex_continuation(self): self.check("Long", Value(REG_BINARY, bytes(range(26))))
+    def test_escapes_in_names_and_text(self): self.check('Say "hi"', Value.sz("caf\u00e9 \\ tab\tend"))
+    def test_embedded_nul(self): self.check("Nul", Value(REG_SZ, "a\0b\0".encode("utf-16-le")))
+    def test_value_names_ignore_case(self): self.check("installation directory", Value.sz(r"C:\Program Files\VORTAN\FTP"))
+    def test_default_value(self):
+        key = parse(SYSTEM_REG)[r"software\classes\keldra.ftp.1\shell\open\command"]
+        self.assertEqual(Value.sz(r'"C:\Program Files\VORTAN\FTP\Qxftp.exe" /f"%1"'), key.value(""))
+
+    def test_unterminated_string_shows_its_bytes(self):
+        self.assertEqual("REG_SZ without terminating NUL, 0 bytes []", str(reg_value("Unterminated")))
+
+
+class MergedHives(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        for name, text in (("system.reg", SYSTEM_REG), ("user.reg", USER_REG)):
+            with open(os.path.join(self.dir.name, name), "w") as f:
+                f.write(text)
+        self.reg = Registry(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_hkcr_prefers_the_users_classes(self):
+        self.assertEqual(Value.sz("User.Override"), self.reg.value("HKCR", ".qft", ""))
+
+    def test_hkcr_falls_back_to_the_machines_classes(self):
+        self.assertEqual(Value.sz(r'"C:\Program Files\VORTAN\FTP\Qxftp.exe" /f"%1"'),
+                         self.reg.value("HKCR", r"Keldra.FTP.1\shell\open\command", ""))
+
+    def test_hives_are_separate(self):
+        self.assertIsNone(self.reg.value("HKLM", r"Software\VORTAN\FTP", "Working Directory"))
+        self.assertEqual(Value.sz(r"C:\users\root\Documents\FTP"),
+                         self.reg.value("HKCU", r"Software\VORTAN\FTP", "Working Directory"))
+
+    def test_key_with_only_subkeys_exists(self):
+        self.assertTrue(self.reg.key_exists("HKLM", r"Software\VORTAN"))
+        self.assertFalse(self.reg.key_exists("HKCU", r"Software\VORTAN\FTP\About"))
+
+    def test_subkeys(self):
+        self.assertEqual(["About"], self.reg.subkeys("HKLM", r"Software\VORTAN\FTP"))
+
+
+class LnkInfoReport(unittest.TestCase):
+    def check(self, name, expected):
+        self.assertEqual(expected, shelllink.parse(LNKINFO).get(name), name)
+
+    def test_local_path(self): self.check("Local path", r"C:\Program Files\VORTAN\FTP\QXFTP.EXE")
+    def test_working_directory(self): self.check("Working directory", r"C:\Program Files\VORTAN\FTP")
+    def test_description(self): self.check("Description", "VORTAN FTP")
+    def test_empty_field(self): self.check("Volume label", "")
+
+
+class DriverLogLines(unittest.TestCase):
+    def log(self, text):
+        with tempfile.NamedTemporaryFile("w", encoding="cp1252", suffix=".log", delete=False) as f:
+            f.write(text)
+        try:
+            return DriverLog.read(f.name)
+        finally:
+            os.unlink(f.name)
+
+    def test_box_text_unescaped(self):
+        log = self.log("BOX\tUninstall\tDelete C:\\\\new\\\\FTP?\\nSure\tYES\nEXIT\t1\n")
+        self.assertEqual([("Uninstall", "Delete C:\\new\\FTP?\nSure", "YES", True)],
+                         [(b.caption, b.text, b.answer, b.scripted) for b in log.boxes])
+
+    def test_unscripted_box(self):
+        self.assertFalse(self.log("BOX\tX\tY\tOK\tunscripted\n").boxes[0].scripted)
+
+    def test_exit_code(self): self.assertEqual(1, self.log("START\ta\tb\nEXIT\t1\n").exit_code)
+    def test_no_exit(self): self.assertIsNone(self.log("START\ta\tb\n").exit_code)
+    def test_timeout(self): self.assertTrue(self.log("TIMEOUT\t3\nEXIT\t124\n").timed_out)
+
+    def test_short_path_ignores_case_and_errors(self):
+        log = self.log("SHORT\tC:\\\\A B\\\\X.EXE\t!2\nSHORT\tC:\\\\A B\\\\Y.EXE\tC:\\\\AB~1\\\\Y.EXE\n")
+        self.assertIsNone(log.short_path("C:\\A B\\X.EXE"))
+        self.assertEqual("C:\\AB~1\\Y.EXE", log.short_path("c:\\a b\\y.exe"))
+
+
+class SetupIniValues(unittest.TestCase):
+    def test_section_and_key_ignore_case(self):
+        self.assertEqual("2", setupini.get({"ftpsetup": {"baseregistry": " 2 "}}, "FTPSetup", "BaseRegistry"))
+
+    def test_quotes_removed(self):
+        self.assertEqual("C:\\A B", setupini.get({"FTPSetup": {"DestinationDir": '"C:\\A B"'}}, "FTPSetup", "DestinationDir"))
+
+    def test_missing_is_empty(self): self.assertEqual("", setupini.get({}, "FTPSetup", "Lock"))
+    def test_integer_sign_and_blank(self): self.assertEqual(-7, setupini.integer(" -7"))
+    def test_integer_stops_at_letter(self): self.assertEqual(12, setupini.integer("12abc"))
+    def test_integer_without_digits(self): self.assertEqual(0, setupini.integer("abc"))
+    def test_yes_lower_case(self): self.assertTrue(setupini.yes("yes"))
+    def test_one_is_not_yes(self): self.assertFalse(setupini.yes("1"))
+
+
+def derive(changes, windows="winxp"):
+    return Expected.derive(setupini.merge(setupini.QUIET_ALL_KEYS, changes), windows, "root")
+
+
+class ExpectedInstallation(unittest.TestCase):
+    def test_base_registry_first_character(self):
+        self.assertEqual((1, 2, 0), tuple(derive({"FTPSetup": {"BaseRegistry": v}}).base_registry
+                                          for v in ("12", "2x", "02")))
+
+    def test_all_quiet_keys_no_box(self): self.assertEqual([], derive({}).boxes())
+
+    def test_missing_use_group_keeps_group_but_shows_box(self):
+        e = derive({"Program Group": {"UseGroup": None}})
+        self.assertEqual((True, False), (e.use_group, e.quiet_complete))
+
+    def test_use_group_no(self): self.assertFalse(derive({"Program Group": {"UseGroup": "N"}}).use_group)
+
+    def test_default_directory_without_destination(self):
+        self.assertEqual(r"C:\Program Files\VORTAN\FTP", derive({"FTPSetup": {"DestinationDir": None}}, "win98").install_dir)
+
+    def test_common_folder_needs_windows_2000(self):
+        common = {"FTPSetup": {"UseAllUsersCommonFolderAsWorkingDir": "Y"}}
+        self.assertEqual((2, r"C:\users\Public\Documents\FTP"),
+                         (derive(common, "win2k").working_dir_type, derive(common, "win2k").working_dir))
+        self.assertEqual((1, r"C:\users\root\Documents\FTP"),
+                         (derive(common, "win98").working_dir_type, derive(common, "win98").working_dir))
+
+    def test_personal_folder_wins(self):
+        both = {"FTPSetup": {"UsePersonalFolderAsWorkingDir": "y", "UseAllUsersCommonFolderAsWorkingDir": "Y"}}
+        self.assertEqual(1, derive(both).working_dir_type)
+
+    def test_hives(self):
+        self.assertEqual(("HKCU", "HKCU"), (derive({"FTPSetup": {"BaseRegistry": "2"}}).product_hive,
+                                            derive({"FTPSetup": {"BaseRegistry": "2"}}).working_dir_hive))
+        self.assertEqual(("HKLM", "HKLM"), (derive({"FTPSetup": {"BaseRegistry": "1"}}).product_hive,
+                                            derive({"FTPSetup": {"BaseRegistry": "1"}}).working_dir_hive))
+        self.assertEqual(("HKLM", "HKCU"), (derive({}).product_hive, derive({}).working_dir_hive))
+
+    def test_desktop_by_family(self):
+        self.assertEqual(r"C:\users\Public\Desktop", derive({}, "winxp").desktop_dir)
+        self.assertEqual(r"C:\users\root\Desktop", derive({}, "win98").desktop_dir)
+
+    def test_group_folder_name(self): self.assertEqual("A_B_C", sanitize_group("A/B:C"))
+
+
+if __name__ == "__main__":
+    unittest.main()
