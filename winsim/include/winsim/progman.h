@@ -12,6 +12,10 @@ namespace winsim {
 struct ProgmanItem {
   std::string name;     // item (link) name
   std::string cmdline;  // command line given to AddItem
+  // What the shell made of the command line: the program found (as passed to
+  // targetExists, ".exe" added when the search needed it) and the rest.
+  std::string program;
+  std::string arguments;
 };
 
 struct ProgmanGroup {
@@ -35,7 +39,10 @@ class Progman {
 
   std::vector<ProgmanGroup> groups;  // in creation order
   std::string activeGroup;           // empty: none active
-  // Consulted by AddItem: the command line's program must exist.
+  // Consulted by AddItem: the command line's program must exist. Called with
+  // the whole line first, then with words dropped from its end (a path with
+  // blanks cannot be quoted inside a quoted DDE argument), each also tried
+  // with ".exe" when it has no extension.
   std::function<bool(const std::string& path)> targetExists;
   // Every group window opened by CreateGroup/ShowGroup, in order (the shell
   // opens the group's folder window).

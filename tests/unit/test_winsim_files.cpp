@@ -1,0 +1,384 @@
+// winsim's file system as the setup program relies on it: Win32 path rules,
+// 8.3 aliases, find enumeration, deletion and copying under sharing rules,
+// restart-time operations of both Windows families.
+#include "test_winsim_support.h"
+
+namespace {
+
+using namespace winsim_test;
+
+class FilesTest : public WinsimTest {};
+
+class Files9xTest : public WinsimTest {
+ protected:
+  Files9xTest() : WinsimTest(WindowsVersion::Win98) {}
+};
+
+// ---- Paths ---------------------------------------------------------------------------------
+
+TEST_F(FilesTest, NamesMatchWithoutCaseAndKeepTheirGivenCase) {
+  m().WriteText("C:\\Apps\\ReadMe.TXT", "x");
+  EXPECT_EQ(GetFileAttributesA("c:\\APPS\\readme.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(m().ActualPath("c:\\apps\\README.txt"), "C:\\Apps\\ReadMe.TXT");
+}
+
+TEST_F(FilesTest, RepeatedSeparatorsDotsAndForwardSlashesResolveAsOnWindows) {
+  m().WriteText("D:\\Apps\\FTP\\Transfer\\a.txt", "x");
+  EXPECT_NE(GetFileAttributesA("D:\\Apps\\\\FTP\\\\Transfer\\a.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA("D:/Apps/FTP/./Transfer/../Transfer/a.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA("D:\\Apps\\FTP.\\Transfer\\a.txt"), INVALID_FILE_ATTRIBUTES) << "trailing dot dropped";
+}
+
+TEST_F(FilesTest, RelativePathsFollowTheCurrentDirectory) {
+  m().WriteText("C:\\dist\\SETUP.INI", "x");
+  ASSERT_EQ(Result(SetCurrentDirectoryA("C:\\dist")), "ok");
+  EXPECT_NE(GetFileAttributesA("SETUP.INI"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA("..\\dist\\setup.ini"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA("\\dist\\setup.ini"), INVALID_FILE_ATTRIBUTES) << "rooted on the current drive";
+}
+
+TEST_F(FilesTest, MissingPartsGiveFileOrPathNotFound) {
+  m().MakeDirs("C:\\Here");
+  EXPECT_EQ(Result(DeleteFileA("C:\\Here\\nothing.txt")), "error 2");
+  EXPECT_EQ(Result(DeleteFileA("C:\\Nowhere\\nothing.txt")), "error 3");
+  EXPECT_EQ(Result(DeleteFileA("Q:\\x.txt")), "error 3") << "no such drive";
+}
+
+TEST_F(FilesTest, AnsiPathsOfMaxPathCharactersFailBeforeAnyLookup) {
+  std::string tooLong = "C:\\" + std::string(MAX_PATH - 3, 'a');  // 260 characters
+  EXPECT_EQ(GetFileAttributesA(tooLong.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(Result(CreateDirectoryA(tooLong.c_str(), nullptr)), "error 206");
+}
+
+TEST_F(FilesTest, CreateDirectoryLeavesRoomForAnEightDotThreeName) {
+  std::string limit = "C:\\" + std::string(MAX_PATH - 12 - 3, 'd');  // 248 characters
+  EXPECT_EQ(Result(CreateDirectoryA(limit.c_str(), nullptr)), "ok");
+  EXPECT_EQ(Result(CreateDirectoryA((limit + "x").c_str(), nullptr)), "error 206");
+}
+
+TEST_F(FilesTest, InvalidCharactersAreRejected) {
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\a<b", nullptr)), "error 123");
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\a*b", nullptr)), "error 123");
+}
+
+TEST_F(FilesTest, CreateDirectoryNeedsItsParentAndRefusesExistingOnes) {
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\A\\B", nullptr)), "error 3");
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\A", nullptr)), "ok");
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\a", nullptr)), "error 183");
+  EXPECT_EQ(Result(CreateDirectoryA("C:\\", nullptr)), "error 5");
+  EXPECT_EQ(Last("CreateDirectory"), "C:\\ | 5");
+}
+
+// ---- Short names -------------------------------------------------------------------------------
+
+TEST_F(FilesTest, LongNamesGetWindowsStyleAliasesInCreationOrder) {
+  m().MakeDirs("C:\\Program Files\\VORTAN\\FTP");
+  m().MakeDirs("C:\\Program Data");
+  m().WriteText("C:\\Program Files\\VORTAN\\FTP\\Qxftp.exe", "x");
+  EXPECT_EQ(m().ShortPath("C:\\Program Files\\VORTAN\\FTP\\Qxftp.exe"), "C:\\PROGRA~1\\VORTAN\\FTP\\QXFTP.EXE");
+  EXPECT_EQ(m().ShortPath("C:\\Program Data"), "C:\\PROGRA~2");
+}
+
+TEST_F(FilesTest, AliasesKeepTheFirstThreeCharactersOfTheExtension) {
+  m().WriteText("C:\\t\\Install Guide.html", "x");
+  m().WriteText("C:\\t\\a+b.txt", "x");
+  EXPECT_EQ(m().ShortPath("C:\\t\\Install Guide.html"), "C:\\T\\INSTAL~1.HTM");
+  EXPECT_EQ(m().ShortPath("C:\\t\\a+b.txt"), "C:\\T\\A_B~1.TXT");
+}
+
+TEST_F(FilesTest, GetShortPathNameFollowsTheBufferContract) {
+  m().MakeDirs("C:\\Program Files\\VORTAN\\FTP");
+  char buf[MAX_PATH] = "C:\\Program Files\\VORTAN\\FTP";
+  EXPECT_EQ(GetShortPathNameA(buf, buf, sizeof buf), 22u) << "in place, length without the NUL";
+  EXPECT_STREQ(buf, "C:\\PROGRA~1\\VORTAN\\FTP");
+  char small[8] = "unset";
+  EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\VORTAN\\FTP", small, sizeof small), 23u) << "size needed";
+  EXPECT_STREQ(small, "unset") << "nothing written when it does not fit";
+  EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\Nothing", buf, sizeof buf), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FilesTest, ShortFormsKeepTheShapeOfTheGivenPath) {
+  m().MakeDirs("C:\\dist\\Long Folder\\FTP");
+  char buf[MAX_PATH];
+  GetShortPathNameA("Long Folder\\FTP", buf, sizeof buf);
+  EXPECT_STREQ(buf, "LONGFO~1\\FTP") << "relative stays relative";
+  GetShortPathNameA("C:\\dist\\Long Folder\\", buf, sizeof buf);
+  EXPECT_STREQ(buf, "C:\\DIST\\LONGFO~1\\") << "the trailing backslash stays";
+  GetShortPathNameA("c:/dist/./Long Folder/../Long Folder", buf, sizeof buf);
+  EXPECT_STREQ(buf, "c:\\DIST\\.\\LONGFO~1\\..\\LONGFO~1");
+}
+
+TEST_F(FilesTest, ShortNamesOpenTheSameFile) {
+  m().WriteText("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE", "x");
+  EXPECT_EQ(Text("C:\\PROGRA~1\\VORTAN\\FTP\\UNINS.EXE"), "x");
+  EXPECT_EQ(Result(DeleteFileA("c:\\progra~1\\vortan\\ftp\\unins.exe")), "ok");
+}
+
+// ---- Find enumeration ----------------------------------------------------------------------------------
+
+TEST_F(FilesTest, EnumerationListsDotsFirstThenNamesWithoutRegardToCase) {
+  m().WriteText("C:\\d\\b.txt", "");
+  m().WriteText("C:\\d\\README", "");
+  m().WriteText("C:\\d\\a.TXT", "");
+  m().MakeDirs("C:\\d\\Sub");
+  EXPECT_EQ(Find("C:\\d\\*.*"), (std::vector<std::string>{".", "..", "a.TXT", "b.txt", "README", "Sub"}));
+}
+
+TEST_F(FilesTest, PatternsFollowDosRules) {
+  m().WriteText("C:\\d\\CA1.0_", "");
+  m().WriteText("C:\\d\\CA2.0", "");
+  m().WriteText("C:\\d\\QXFTP.EX_", "");
+  m().WriteText("C:\\d\\README", "");
+  EXPECT_EQ(Find("C:\\d\\*.0_"), (std::vector<std::string>{"CA1.0_"}));
+  EXPECT_EQ(Find("C:\\d\\*."), (std::vector<std::string>{".", "..", "README"})) << "a trailing dot: no extension";
+  EXPECT_EQ(Find("C:\\d\\ca?.0"), (std::vector<std::string>{"CA2.0"}));
+}
+
+TEST_F(FilesTest, PatternsAlsoMatchTheEightDotThreeAlias) {
+  m().WriteText("C:\\d\\page.html", "");
+  EXPECT_EQ(Find("C:\\d\\*.htm"), (std::vector<std::string>{"page.html"})) << "its alias is PAGE~1.HTM";
+}
+
+TEST_F(FilesTest, EnumerationErrorsTellMissingDirectoryFromNoMatch) {
+  m().MakeDirs("C:\\empty");
+  EXPECT_EQ(Find("C:\\empty\\*.0_"), (std::vector<std::string>{"error 2"}));
+  EXPECT_EQ(Find("C:\\missing\\*.*"), (std::vector<std::string>{"error 3"}));
+  EXPECT_EQ(Find("C:\\*"), (std::vector<std::string>{"dist", "Documents and Settings", "empty", "Program Files", "WINDOWS"}))
+      << "no dots in a root";
+}
+
+TEST_F(FilesTest, EntriesDeletedDuringAnEnumerationAreNotReturned) {
+  for (const char* n : {"a", "b", "c"}) m().WriteText(std::string("C:\\d\\") + n, "");
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA("C:\\d\\*", &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<std::string> seen;
+  do {
+    seen.push_back(fd.cFileName);
+    if (seen.back() == "a") DeleteFileA("C:\\d\\b");
+  } while (FindNextFileA(h, &fd));
+  FindClose(h);
+  EXPECT_EQ(seen, (std::vector<std::string>{".", "..", "a", "c"}));
+  EXPECT_EQ(m().outstanding().findHandles, 0);
+}
+
+TEST_F(FilesTest, FindDataCarriesAttributesSizeAndAlias) {
+  m().WriteText("C:\\d\\Long Name.text", "12345");
+  m().SetAttributes("C:\\d\\Long Name.text", FILE_ATTRIBUTE_HIDDEN);
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA("C:\\d\\long*", &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_EQ(fd.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(fd.nFileSizeLow, 5u);
+  EXPECT_STREQ(fd.cAlternateFileName, "LONGNA~1.TEX");
+}
+
+// ---- Deleting ------------------------------------------------------------------------------------------
+
+TEST_F(FilesTest, DeleteFileFailsOnWhatWindowsProtects) {
+  m().WriteText("C:\\d\\held.dll", "x");
+  m().WriteText("C:\\d\\shared.log", "x");
+  m().WriteText("C:\\d\\ro.txt", "x");
+  m().SetAttributes("C:\\d\\ro.txt", FILE_ATTRIBUTE_READONLY);
+  m().WriteText("C:\\d\\running.exe", "x");
+  m().Hold("C:\\d\\held.dll", FILE_SHARE_READ);
+  m().Hold("C:\\d\\shared.log", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  m().HoldImage("C:\\d\\running.exe");
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\held.dll")), "error 32");
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\ro.txt")), "error 5");
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\running.exe")), "error 5");
+  EXPECT_EQ(Result(DeleteFileA("C:\\d")), "error 5") << "a directory";
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\shared.log")), "ok") << "opened with FILE_SHARE_DELETE";
+  EXPECT_EQ(Last("DeleteFile"), "C:\\d\\shared.log | 0");
+}
+
+TEST_F(FilesTest, ReleasedHoldsNoLongerBlock) {
+  m().WriteText("C:\\d\\f", "x");
+  int hold = m().Hold("C:\\d\\f");
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\f")), "error 32");
+  m().Release(hold);
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\f")), "ok");
+}
+
+TEST_F(FilesTest, RemoveDirectoryNeedsAnEmptyDirectoryThatIsNotCurrent) {
+  m().WriteText("C:\\d\\sub\\f", "x");
+  EXPECT_EQ(Result(RemoveDirectoryA("C:\\d\\sub")), "error 145");
+  EXPECT_EQ(Result(RemoveDirectoryA("C:\\d\\sub\\f")), "error 267");
+  EXPECT_EQ(Result(RemoveDirectoryA("C:\\d\\none")), "error 2");
+  DeleteFileA("C:\\d\\sub\\f");
+  m().SetCurrentDir("C:\\d\\sub");
+  EXPECT_EQ(Result(RemoveDirectoryA("C:\\d\\sub")), "error 32") << "the process holds its current directory";
+  m().SetCurrentDir("C:\\");
+  EXPECT_EQ(Result(RemoveDirectoryA("C:\\d\\sub")), "ok");
+}
+
+TEST_F(FilesTest, SetFileAttributesNormalClearsReadOnly) {
+  m().WriteText("C:\\d\\f", "x");
+  m().SetAttributes("C:\\d\\f", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(Result(SetFileAttributesA("C:\\d\\f", FILE_ATTRIBUTE_ARCHIVE)), "ok");
+  EXPECT_EQ(m().Attributes("C:\\d\\f"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\f")), "ok");
+  EXPECT_EQ(Result(SetFileAttributesA("C:\\d\\f", FILE_ATTRIBUTE_ARCHIVE)), "error 2");
+}
+
+// ---- Copying and moving ------------------------------------------------------------------------------------
+
+TEST_F(FilesTest, CopyFileOverwritesUnlessAskedNotTo) {
+  m().WriteText("C:\\s\\a.ini", "new");
+  m().WriteText("C:\\t\\a.ini", "old");
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\a.ini", "C:\\t\\a.ini", TRUE)), "error 80");
+  EXPECT_EQ(Text("C:\\t\\a.ini"), "old");
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\a.ini", "C:\\t\\a.ini", FALSE)), "ok");
+  EXPECT_EQ(Text("C:\\t\\a.ini"), "new");
+}
+
+TEST_F(FilesTest, CopyFileKeepsAttributesAndWriteTime) {
+  m().WriteText("C:\\s\\a.ini", "x");
+  m().SetAttributes("C:\\s\\a.ini", FILE_ATTRIBUTE_READONLY);
+  FILETIME t{0x12345678, 0x01C3D000};
+  m().SetWriteTime("C:\\s\\a.ini", t);
+  ASSERT_EQ(Result(CopyFileA("C:\\s\\a.ini", "C:\\t\\a.ini", FALSE)), "error 3") << "no target directory";
+  m().MakeDirs("C:\\t");
+  ASSERT_EQ(Result(CopyFileA("C:\\s\\a.ini", "C:\\t\\a.ini", FALSE)), "ok");
+  EXPECT_EQ(m().Attributes("C:\\t\\a.ini"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(m().WriteTime("C:\\t\\a.ini").dwLowDateTime, t.dwLowDateTime);
+  EXPECT_EQ(m().WriteTime("C:\\t\\a.ini").dwHighDateTime, t.dwHighDateTime);
+}
+
+TEST_F(FilesTest, CopyFileRefusesProtectedTargets) {
+  m().WriteText("C:\\s\\a", "new");
+  m().WriteText("C:\\t\\ro", "old");
+  m().WriteText("C:\\t\\held", "old");
+  m().SetAttributes("C:\\t\\ro", FILE_ATTRIBUTE_READONLY);
+  m().Hold("C:\\t\\held", FILE_SHARE_READ);
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\a", "C:\\t\\ro", FALSE)), "error 5");
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\a", "C:\\t\\held", FALSE)), "error 32");
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\missing", "C:\\t\\x", FALSE)), "error 2");
+  EXPECT_EQ(Text("C:\\t\\held"), "old");
+}
+
+TEST_F(FilesTest, MoveFileExRenamesNowAndReplacesOnlyWhenAsked) {
+  m().WriteText("C:\\d\\a", "A");
+  m().WriteText("C:\\d\\b", "B");
+  EXPECT_EQ(Result(MoveFileExA("C:\\d\\a", "C:\\d\\b", 0)), "error 183");
+  EXPECT_EQ(Result(MoveFileExA("C:\\d\\a", "C:\\d\\b", MOVEFILE_REPLACE_EXISTING)), "ok");
+  EXPECT_EQ(Text("C:\\d\\b"), "A");
+  EXPECT_FALSE(m().Exists("C:\\d\\a"));
+  EXPECT_EQ(Result(MoveFileExA("C:\\d\\b", "D:\\b", 0)), "error 17") << "another drive needs MOVEFILE_COPY_ALLOWED";
+  EXPECT_EQ(Result(MoveFileExA("C:\\d\\b", "D:\\b", MOVEFILE_COPY_ALLOWED)), "ok");
+}
+
+TEST_F(FilesTest, RestartTimeDeletionIsAppendedToPendingFileRenameOperations) {
+  m().WriteText("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE", "x");
+  ASSERT_EQ(Result(MoveFileExA("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), "ok");
+  ASSERT_EQ(Result(MoveFileExA("D:\\QXFTP.DLL", "D:\\Apps\\FTP\\QXFTP.DLL",
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)),
+            "ok");
+  auto v = m().GetRegValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                           "PendingFileRenameOperations");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->type, static_cast<DWORD>(REG_MULTI_SZ));
+  std::string expected = std::string("\\??\\C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE") + '\0' + '\0' +
+                         "\\??\\D:\\QXFTP.DLL" + '\0' + "!\\??\\D:\\Apps\\FTP\\QXFTP.DLL" + '\0' + '\0';
+  EXPECT_EQ(std::string(v->data.begin(), v->data.end()), expected);
+}
+
+TEST_F(FilesTest, RestartReplaysPendingOperationsInOrder) {
+  m().WriteText("C:\\P\\UNINS.EXE", "old");
+  m().WriteText("D:\\QXFTP.DLL", "new");
+  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
+  m().HoldImage("C:\\P\\UNINS.EXE");
+  MoveFileExA("C:\\P\\UNINS.EXE", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  MoveFileExA("C:\\P", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  MoveFileExA("D:\\QXFTP.DLL", "D:\\Apps\\FTP\\QXFTP.DLL", MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  m().Restart();
+  EXPECT_FALSE(m().Exists("C:\\P")) << "the file first, then its emptied directory";
+  EXPECT_EQ(Text("D:\\Apps\\FTP\\QXFTP.DLL"), "new");
+  EXPECT_FALSE(m().Exists("D:\\QXFTP.DLL"));
+  EXPECT_TRUE(m().PendingRenames().empty());
+}
+
+TEST_F(FilesTest, RestartTimeOperationsNeedWriteAccessToTheMachineHive) {
+  m().SetHiveReadOnly(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(Result(MoveFileExA("C:\\x", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), "error 5");
+}
+
+TEST_F(Files9xTest, MoveFileExIsNotImplementedOnWindows9x) {
+  EXPECT_EQ(Result(MoveFileExA("C:\\x", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), "error 120");
+}
+
+TEST_F(Files9xTest, RestartProcessesTheRenameSectionOfWininit) {
+  m().WriteText("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE", "x");
+  m().WriteText("C:\\NEW.DLL", "new");
+  std::string shortPath = m().ShortPath("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE");
+  ASSERT_EQ(shortPath, "C:\\PROGRA~1\\VORTAN\\FTP\\UNINS.EXE");
+  m().WriteText("C:\\WINDOWS\\WININIT.INI",
+                "[rename]\r\nNUL=" + shortPath + "\r\nNUL=C:\\PROGRA~1\\VORTAN\\FTP\r\nC:\\OLD.DLL=C:\\NEW.DLL\r\n");
+  m().Restart();
+  EXPECT_FALSE(m().Exists("C:\\Program Files\\VORTAN\\FTP"));
+  EXPECT_EQ(Text("C:\\OLD.DLL"), "new");
+  EXPECT_FALSE(m().Exists("C:\\WINDOWS\\WININIT.INI"));
+  EXPECT_TRUE(m().Exists("C:\\WINDOWS\\WININIT.BAK"));
+}
+
+// ---- File handles ------------------------------------------------------------------------------------------
+
+TEST_F(FilesTest, ShareModesDecideWhoMayOpenAFile) {
+  m().WriteText("C:\\d\\f", "data");
+  HANDLE a = CreateFileA("C:\\d\\f", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  HANDLE b = CreateFileA("C:\\d\\f", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(b, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  HANDLE c = CreateFileA("C:\\d\\f", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(c, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\f")), "error 32");
+  CloseHandle(a);
+  CloseHandle(c);
+  EXPECT_EQ(m().outstanding().fileHandles, 0);
+  EXPECT_EQ(Result(DeleteFileA("C:\\d\\f")), "ok");
+}
+
+TEST_F(FilesTest, ReadWriteSeekAndTruncate) {
+  HANDLE h = CreateFileA("C:\\f.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(h, "hello world", 11, &n, nullptr));
+  EXPECT_EQ(SetFilePointer(h, 5, nullptr, FILE_BEGIN), 5u);
+  ASSERT_TRUE(SetEndOfFile(h));
+  EXPECT_EQ(GetFileSize(h, nullptr), 5u);
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  char buf[16] = {};
+  ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+  EXPECT_EQ(std::string(buf, n), "hello");
+  EXPECT_EQ(SetFilePointer(h, -6, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  CloseHandle(h);
+  EXPECT_EQ(Last("WriteFile"), "C:\\f.bin | 0 | 11 | 0");
+}
+
+TEST_F(FilesTest, CreateFileDispositionsReportWhatExisted) {
+  EXPECT_EQ(CreateFileA("C:\\n", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  HANDLE h = CreateFileA("C:\\n", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  EXPECT_EQ(GetLastError(), 0u);
+  CloseHandle(h);
+  h = CreateFileA("C:\\n", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(h);
+  EXPECT_EQ(CreateFileA("C:\\n", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  m().SetAttributes("C:\\n", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(CreateFileA("C:\\n", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(FilesTest, ClosingAnUnknownHandleIsRecordedAsMisuse) {
+  EXPECT_EQ(Result(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x4242)))), "error 6");
+  EXPECT_EQ(Last("Misuse"), "CloseHandle | invalid handle");
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// Modules (search order, sim DLLs, exports, image holds) and the two
+// run-time-bound installers: VerInstallFileA and SetupIterateCabinetA.
+#include <cstring>
+
+#include <szdd/szdd.h>
+
+#include "test_winsim_support.h"
+
+namespace {
+
+using namespace winsim_test;
+
+typedef HRESULT(WINAPI* DllEntry_fn)();
+typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);
+typedef BOOL(WINAPI* SetupIterateCabinetA_fn)(PCSTR, DWORD, PSP_FILE_CALLBACK_A, PVOID);
+
+template <typename F>
+F Bind(HMODULE m, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(m, name)));
+}
+
+class ModulesTest : public WinsimTest {};
+
+TEST_F(ModulesTest, ABareNameIsLookedForBesideTheProgramFirst) {
+  m().SetProgramPath("C:\\dist\\Setup.exe");
+  m().PlantSimDll("C:\\dist\\shfolder.dll");
+  HMODULE h = LoadLibraryA("SHFOLDER.DLL");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Last("LoadLibrary"), "SHFOLDER.DLL | C:\\dist\\shfolder.dll | 0");
+  EXPECT_EQ(GetProcAddress(h, "SHGetFolderPathA"), nullptr) << "the planted DLL does not export it";
+  FreeLibrary(h);
+  h = LoadLibraryA("C:\\WINDOWS\\system32\\shfolder.dll");
+  EXPECT_NE(Bind<void (*)()>(h, "SHGetFolderPathA"), nullptr) << "a full path loads exactly that file";
+  FreeLibrary(h);
+}
+
+TEST_F(ModulesTest, DllIsAssumedAndLoadsAreCounted) {
+  HMODULE a = LoadLibraryA("version");
+  HMODULE b = LoadLibraryA("VERSION.DLL");
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(m().outstanding().modules, 2);
+  FreeLibrary(a);
+  FreeLibrary(b);
+  EXPECT_EQ(m().outstanding().modules, 0);
+  EXPECT_EQ(FreeLibrary(a), FALSE);
+  EXPECT_EQ(Last("Misuse"), "FreeLibrary | unknown module handle");
+}
+
+TEST_F(ModulesTest, OnlySimDllImagesLoad) {
+  m().WriteText("C:\\x\\plain.dll", "MZ\x90\0 not ours");
+  EXPECT_EQ(LoadLibraryA("C:\\x\\plain.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  EXPECT_EQ(LoadLibraryA("C:\\x\\none.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST_F(ModulesTest, ServerEntriesKnowTheirDll) {
+  m().PlantSimDll("C:\\A\\QXFTP.DLL");
+  m().PlantSimDll("C:\\B\\QXFTP.DLL", {"DllRegisterServer"});
+  HMODULE a = LoadLibraryA("C:\\A\\QXFTP.DLL");
+  HMODULE b = LoadLibraryA("C:\\B\\QXFTP.DLL");
+  ASSERT_NE(a, b);
+  auto regB = Bind<DllEntry_fn>(b, "DllRegisterServer");
+  auto unregA = Bind<DllEntry_fn>(a, "DllUnregisterServer");
+  EXPECT_EQ(Bind<DllEntry_fn>(b, "DllUnregisterServer"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  ASSERT_TRUE(regB && unregA);
+  EXPECT_EQ(regB(), S_OK);
+  EXPECT_EQ(unregA(), S_OK);
+  EXPECT_EQ(Last("DllRegisterServer"), "C:\\B\\QXFTP.DLL");
+  EXPECT_EQ(Last("DllUnregisterServer"), "C:\\A\\QXFTP.DLL");
+  FreeLibrary(a);
+  EXPECT_EQ(unregA(), E_UNEXPECTED);
+  EXPECT_EQ(Last("Misuse"), "DllUnregisterServer | called after FreeLibrary");
+  FreeLibrary(b);
+}
+
+TEST_F(ModulesTest, ALoadedDllIsMappedUntilFreed) {
+  m().PlantSimDll("C:\\A\\QXFTP.DLL");
+  HMODULE h = LoadLibraryA("C:\\A\\QXFTP.DLL");
+  EXPECT_EQ(Result(DeleteFileA("C:\\A\\QXFTP.DLL")), "error 5");
+  EXPECT_EQ(Result(CopyFileA("C:\\A\\QXFTP.DLL", "C:\\A\\QXFTP.DLL", FALSE)), "error 32");
+  char path[MAX_PATH];
+  EXPECT_EQ(GetModuleFileNameA(h, path, sizeof path), 14u);
+  EXPECT_STREQ(path, "C:\\A\\QXFTP.DLL");
+  FreeLibrary(h);
+  EXPECT_EQ(Result(DeleteFileA("C:\\A\\QXFTP.DLL")), "ok");
+}
+
+// ---- VerInstallFileA -----------------------------------------------------------------------------
+
+class VerInstallTest : public WinsimTest {
+ protected:
+  DWORD Install(DWORD flags, const char* src, const char* dst, const char* srcDir, const char* dstDir,
+                const char* curDir) {
+    HMODULE lib = LoadLibraryA("version.dll");
+    auto fn = Bind<VerInstallFileA_fn>(lib, "VerInstallFileA");
+    char tmp[MAX_PATH] = "";
+    UINT tmpLen = 0;
+    DWORD r = fn ? fn(flags, src, dst, srcDir, dstDir, curDir, tmp, &tmpLen) : 0xDEAD;
+    FreeLibrary(lib);
+    return r;
+  }
+  void Packed(const std::string& path, const std::string& content, char last) {
+    auto packed = szdd::Compress(reinterpret_cast<const uint8_t*>(content.data()), content.size(), last);
+    m().WriteBytes(path, packed);
+  }
+};
+
+TEST_F(VerInstallTest, PackedSourcesAreExpandedAndKeepTheirTime) {
+  Packed("C:\\dist\\QXFTP.EX_", "MZ program", 'E');
+  FILETIME t{0x11111111, 0x01C40000};
+  m().SetWriteTime("C:\\dist\\QXFTP.EX_", t);
+  m().MakeDirs("D:\\FTP");
+  EXPECT_EQ(Install(VIFF_FORCEINSTALL, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\dist"), 0u);
+  EXPECT_EQ(Text("D:\\FTP\\QXFTP.EXE"), "MZ program");
+  EXPECT_EQ(m().WriteTime("D:\\FTP\\QXFTP.EXE").dwLowDateTime, t.dwLowDateTime);
+  EXPECT_EQ(Last("VerInstallFile"), "0x1 | QXFTP.EX_ | QXFTP.EXE | C:\\dist | D:\\FTP | C:\\dist | 0");
+}
+
+TEST_F(VerInstallTest, PlainSourcesAreCopiedAndReplaceTheOldFile) {
+  m().WriteText("C:\\dist\\CA2.0_", "plain");
+  m().WriteText("D:\\FTP\\CA2.0", "old");
+  EXPECT_EQ(Install(VIFF_FORCEINSTALL, "CA2.0_", "CA2.0", "C:\\dist", "D:\\FTP", "C:\\dist"), 0u);
+  EXPECT_EQ(Text("D:\\FTP\\CA2.0"), "plain");
+}
+
+TEST_F(VerInstallTest, FailuresReportTheirFlags) {
+  m().MakeDirs("D:\\FTP");
+  EXPECT_EQ(Install(1, "NONE.EX_", "NONE.EXE", "C:\\dist", "D:\\FTP", "C:\\dist"), static_cast<DWORD>(VIF_CANNOTREADSRC));
+  m().WriteText("C:\\dist\\A.EX_", "a");
+  m().WriteText("D:\\FTP\\A.EXE", "ro");
+  m().SetAttributes("D:\\FTP\\A.EXE", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Install(1, "A.EX_", "A.EXE", "C:\\dist", "D:\\FTP", "C:\\dist"), static_cast<DWORD>(VIF_WRITEPROT));
+  m().WriteText("D:\\FTP\\B.DLL", "in use");
+  m().Hold("D:\\FTP\\B.DLL", FILE_SHARE_READ);
+  EXPECT_EQ(Install(1, "A.EX_", "B.DLL", "C:\\dist", "D:\\FTP", "C:\\dist"), static_cast<DWORD>(VIF_FILEINUSE));
+  EXPECT_EQ(Text("D:\\FTP\\B.DLL"), "in use");
+  EXPECT_EQ(Install(1, "A.EX_", "A.EXE", "C:\\dist", "D:\\Nowhere", "C:\\dist"), static_cast<DWORD>(VIF_CANNOTCREATE));
+}
+
+TEST_F(VerInstallTest, CorruptPackedSourcesWriteNothing) {
+  Packed("C:\\dist\\QXFTP.EX_", std::string(5000, 'z') + "tail", 'E');
+  auto bytes = *m().ReadBytes("C:\\dist\\QXFTP.EX_");
+  bytes.resize(bytes.size() / 2);
+  m().WriteBytes("C:\\dist\\QXFTP.EX_", bytes);
+  m().MakeDirs("D:\\FTP");
+  EXPECT_EQ(Install(1, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\dist"),
+            static_cast<DWORD>(VIF_CANNOTREADSRC));
+  EXPECT_TRUE(m().List("D:\\FTP").empty());
+}
+
+TEST_F(VerInstallTest, AnOldCopyInTheCurrentDirectoryIsDeletedUnlessKept) {
+  m().WriteText("C:\\dist\\QXFTP.EX_", "new");
+  m().WriteText("C:\\cur\\QXFTP.EXE", "previous version");
+  m().MakeDirs("D:\\FTP");
+  EXPECT_EQ(Install(VIFF_FORCEINSTALL | VIFF_DONTDELETEOLD, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\cur"), 0u);
+  EXPECT_TRUE(m().Exists("C:\\cur\\QXFTP.EXE"));
+  EXPECT_EQ(Install(VIFF_FORCEINSTALL, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\cur"), 0u);
+  EXPECT_FALSE(m().Exists("C:\\cur\\QXFTP.EXE"));
+  EXPECT_EQ(Install(VIFF_FORCEINSTALL, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "d:\\ftp"), 0u);
+  EXPECT_TRUE(m().Exists("D:\\FTP\\QXFTP.EXE")) << "the destination itself is not an old copy";
+}
+
+// ---- SetupIterateCabinetA ----------------------------------------------------------------------------------
+
+// gcab -c -z of cert.pem ("CERT-PEM\n") and root.0 ("ROOT0\n").
+const std::vector<uint8_t> kCabinet = {
+    0x4D, 0x53, 0x43, 0x46, 0x00, 0x00, 0x00, 0x00, 0x77, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x5C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x88, 0x5D, 0x68, 0x7E, 0x20, 0x00, 0x63, 0x65, 0x72, 0x74, 0x2E, 0x70, 0x65, 0x6D, 0x00, 0x06, 0x00, 0x00,
+    0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x88, 0x5D, 0x68, 0x7E, 0x20, 0x00, 0x72, 0x6F, 0x6F, 0x74, 0x2E,
+    0x30, 0x00, 0xDF, 0x41, 0xA7, 0x40, 0x13, 0x00, 0x0F, 0x00, 0x43, 0x4B, 0x73, 0x76, 0x0D, 0x0A, 0xD1, 0x0D,
+    0x70, 0xF5, 0xE5, 0x0A, 0xF2, 0xF7, 0x0F, 0x31, 0xE0, 0x02, 0x00};
+
+struct CabinetRun {
+  std::vector<std::string> calls;  // "notification:detail"
+  std::string targetDir = "D:\\Certs";
+  UINT answer = FILEOP_DOIT;
+  UINT afterExtract = NO_ERROR;
+};
+
+UINT CALLBACK CabinetCallback(PVOID context, UINT notification, UINT_PTR p1, UINT_PTR p2) {
+  auto* run = static_cast<CabinetRun*>(context);
+  if (notification == SPFILENOTIFY_CABINETINFO) {
+    run->calls.push_back("info:" + std::string(reinterpret_cast<CABINET_INFO_A*>(p1)->CabinetFile));
+  } else if (notification == SPFILENOTIFY_FILEINCABINET) {
+    auto* info = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(p1);
+    bool zeroed = true;
+    for (char c : info->FullTargetName) zeroed = zeroed && c == 0;
+    run->calls.push_back("file:" + std::string(info->NameInCabinet) + ":" + std::to_string(info->FileSize) +
+                         (zeroed ? "" : ":target not zeroed") + ":" + reinterpret_cast<const char*>(p2));
+    std::string target = run->targetDir + "\\" + info->NameInCabinet;
+    std::strncpy(info->FullTargetName, target.c_str(), MAX_PATH - 1);
+    return run->answer;
+  } else if (notification == SPFILENOTIFY_FILEEXTRACTED) {
+    auto* paths = reinterpret_cast<FILEPATHS_A*>(p1);
+    run->calls.push_back("extracted:" + std::string(paths->Target) + ":" + std::to_string(paths->Win32Error));
+    return run->afterExtract;
+  }
+  return NO_ERROR;
+}
+
+class CabinetTest : public WinsimTest {
+ protected:
+  std::string Iterate(const char* cabinet, CabinetRun& run) {
+    HMODULE lib = LoadLibraryA("setupapi.dll");
+    auto fn = Bind<SetupIterateCabinetA_fn>(lib, "SetupIterateCabinetA");
+    BOOL ok = fn(cabinet, 0, &CabinetCallback, &run);
+    std::string r = Result(ok);
+    FreeLibrary(lib);
+    return r;
+  }
+};
+
+TEST_F(CabinetTest, EachMemberIsOfferedAndExtractedWhereTheCallbackSays) {
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  m().MakeDirs("D:\\Certs");
+  CabinetRun run;
+  EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", run), "ok");
+  EXPECT_EQ(run.calls, (std::vector<std::string>{"info:Qxcerts.Cab", "file:cert.pem:9:C:\\dist\\Qxcerts.Cab",
+                                                 "extracted:D:\\Certs\\cert.pem:0", "file:root.0:6:C:\\dist\\Qxcerts.Cab",
+                                                 "extracted:D:\\Certs\\root.0:0"}));
+  EXPECT_EQ(Text("D:\\Certs\\cert.pem"), "CERT-PEM\n");
+  EXPECT_EQ(Text("D:\\Certs\\root.0"), "ROOT0\n");
+}
+
+TEST_F(CabinetTest, SkippingAndAbortingAreHonoured) {
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  m().MakeDirs("D:\\Certs");
+  CabinetRun skip;
+  skip.answer = FILEOP_SKIP;
+  EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", skip), "ok");
+  EXPECT_TRUE(m().List("D:\\Certs").empty());
+  CabinetRun abort;
+  abort.answer = FILEOP_ABORT;
+  EXPECT_NE(Iterate("C:\\dist\\Qxcerts.Cab", abort), "ok");
+  EXPECT_EQ(abort.calls.size(), 2u) << "info, then the first member only";
+}
+
+TEST_F(CabinetTest, AMissingCabinetCallsNothing) {
+  CabinetRun run;
+  EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", run), "error 2");
+  EXPECT_TRUE(run.calls.empty());
+}
+
+TEST_F(CabinetTest, AMissingTargetDirectoryStopsTheIteration) {
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  CabinetRun run;
+  EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", run), "error 3");
+  EXPECT_EQ(run.calls.back(), "extracted:D:\\Certs\\cert.pem:3");
+}
+
+TEST_F(CabinetTest, ACorruptCabinetDeliversWhatItCouldReadThenFails) {
+  auto truncated = kCabinet;
+  truncated.resize(60);
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", truncated);
+  m().MakeDirs("D:\\Certs");
+  CabinetRun run;
+  EXPECT_NE(Iterate("C:\\dist\\Qxcerts.Cab", run), "ok");
+  EXPECT_TRUE(m().List("D:\\Certs").empty());
+  m().WriteText("C:\\dist\\Qxcerts.Cab", "not a cabinet at all");
+  CabinetRun other;
+  EXPECT_NE(Iterate("C:\\dist\\Qxcerts.Cab", other), "ok");
+  EXPECT_TRUE(other.calls.empty());
+}
+
+}  // namespace

@@ -1,0 +1,438 @@
+// The simulated file system: Win32 path rules, case-insensitive lookup,
+// 8.3 aliases, and the sharing rules of files held open.
+#include <algorithm>
+#include <cstring>
+
+#include "internal.h"
+
+namespace winsim::detail {
+
+std::string PathParts::Join() const {
+  std::string r = root + "\\";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) r += '\\';
+    r += parts[i];
+  }
+  return r;
+}
+
+FILETIME State::Tick() {
+  clock += 10000000;  // one second
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(clock & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(clock >> 32);
+  return ft;
+}
+
+static bool IsInvalidNameChar(unsigned char c, bool allowWildcards) {
+  if (c < 32) return true;
+  switch (c) {
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|':
+      return true;
+    case '*':
+    case '?':
+      return !allowWildcards;
+    default:
+      return false;
+  }
+}
+
+DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool limitLength) const {
+  if (!path) return ERROR_PATH_NOT_FOUND;
+  // The ANSI entry points convert the path into a MAX_PATH buffer first:
+  // longer names fail there, before any lookup.
+  size_t len = limitLength ? strnlen(path, MAX_PATH) : std::strlen(path);
+  if (limitLength && len >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  if (len == 0) return ERROR_PATH_NOT_FOUND;
+  std::string s(path, len);
+  std::replace(s.begin(), s.end(), '/', '\\');
+  // "\\?\" and "\\.\" only switch off parsing that winsim does not do.
+  if (s.rfind("\\\\?\\", 0) == 0 || s.rfind("\\\\.\\", 0) == 0) s = s.substr(4);
+
+  PathParts r;
+  size_t i = 0;
+  unsigned char c0 = static_cast<unsigned char>(s[0]);
+  if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
+    // UNC: \\server\share is the root.
+    size_t serverEnd = s.find('\\', 2);
+    if (serverEnd == std::string::npos || serverEnd == 2) return ERROR_BAD_NETPATH;
+    size_t shareEnd = s.find('\\', serverEnd + 1);
+    if (shareEnd == std::string::npos) shareEnd = s.size();
+    if (shareEnd == serverEnd + 1) return ERROR_BAD_NETPATH;
+    r.root = s.substr(0, shareEnd);
+    i = shareEnd;
+  } else if (s.size() >= 2 && s[1] == ':' && ((c0 >= 'A' && c0 <= 'Z') || (c0 >= 'a' && c0 <= 'z'))) {
+    r.root = std::string(1, UpperChar(s[0])) + ":";
+    i = 2;
+    if (i < s.size() && s[i] == '\\') {
+      // absolute
+    } else if (IEquals(cwd.root, r.root)) {
+      r.parts = cwd.parts;  // drive-relative: the current directory of that drive
+    }
+  } else if (s[0] == '\\') {
+    r.root = cwd.root;
+  } else {
+    r = cwd;
+  }
+
+  size_t start = i;
+  std::vector<std::string> comps;
+  for (size_t k = start; k <= s.size(); ++k) {
+    if (k == s.size() || s[k] == '\\') {
+      comps.push_back(s.substr(start, k - start));
+      start = k + 1;
+    }
+  }
+  for (size_t ci = 0; ci < comps.size(); ++ci) {
+    std::string comp = comps[ci];
+    bool last = ci + 1 == comps.size();
+    if (comp.empty() || comp == ".") continue;
+    if (comp == "..") {
+      if (!r.parts.empty()) r.parts.pop_back();
+      continue;
+    }
+    for (unsigned char ch : comp)
+      if (IsInvalidNameChar(ch, allowWildcards && last)) return ERROR_INVALID_NAME;
+    if (!(allowWildcards && last)) {
+      // Win32 normalisation: a segment loses one trailing period ("FTP."
+      // is "FTP"); the last segment loses all trailing periods and blanks.
+      if (last) {
+        while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.pop_back();
+      } else if (comp.size() >= 2 && comp.back() == '.' && comp[comp.size() - 2] != '.') {
+        comp.pop_back();
+      }
+      if (comp.empty()) continue;
+    }
+    if (comp.size() > 255) return ERROR_FILENAME_EXCED_RANGE;
+    r.parts.push_back(comp);
+  }
+  out = r;
+  return 0;
+}
+
+PathParts State::ResolveOrDie(const std::string& path) const {
+  PathParts p;
+  DWORD e = Resolve(path.c_str(), p, false, false);
+  if (e) {
+    throw UsageError(Printf("winsim: test helper given an invalid path \"%s\" (error %u)\n", path.c_str(),
+                 static_cast<unsigned>(e)));
+  }
+  return p;
+}
+
+NodePtr State::Root(const std::string& root) const {
+  auto it = drives.find(Upper(root));
+  return it == drives.end() ? nullptr : it->second;
+}
+
+NodePtr State::MakeRoot(const std::string& root) {
+  NodePtr n = Root(root);
+  if (n) return n;
+  n = std::make_shared<FsNode>();
+  n->name = root;
+  n->isDir = true;
+  n->shortName = root;
+  n->created = n->written = n->accessed = Tick();
+  drives[Upper(root)] = n;
+  return n;
+}
+
+static NodePtr FindChild(const FsNode& dir, const std::string& name) {
+  std::string u = Upper(name);
+  auto it = dir.children.find(u);
+  if (it != dir.children.end()) return it->second;
+  for (auto& kv : dir.children)
+    if (kv.second->shortName == u) return kv.second;
+  return nullptr;
+}
+
+NodePtr State::Lookup(const PathParts& p, DWORD* error) const {
+  NodePtr cur = Root(p.root);
+  if (!cur) {
+    // No such drive, or no such network share.
+    if (error) *error = p.root.size() > 2 ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  for (size_t i = 0; i < p.parts.size(); ++i) {
+    bool last = i + 1 == p.parts.size();
+    if (!cur->isDir) {
+      if (error) *error = ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    NodePtr next = FindChild(*cur, p.parts[i]);
+    if (!next) {
+      if (error) *error = last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    cur = next;
+  }
+  return cur;
+}
+
+NodePtr State::LookupDir(const PathParts& p, DWORD* error) const {
+  if (p.parts.empty()) {
+    if (error) *error = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  PathParts parent = p;
+  parent.parts.pop_back();
+  DWORD e = 0;
+  NodePtr d = Lookup(parent, &e);
+  if (!d || !d->isDir) {
+    if (error) *error = e == ERROR_BAD_NETPATH ? e : ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  return d;
+}
+
+std::string State::PathOf(const FsNode* node) const {
+  std::vector<std::string> names;
+  const FsNode* n = node;
+  while (n && n->parent) {
+    names.push_back(n->name);
+    n = n->parent;
+  }
+  std::string r = (n ? n->name : std::string("?:")) + "\\";
+  for (size_t i = names.size(); i-- > 0;) {
+    r += names[i];
+    if (i) r += '\\';
+  }
+  return r;
+}
+
+// ---- 8.3 aliases ---------------------------------------------------------------
+static bool Valid83Char(unsigned char c) {
+  if (c >= 0x80) return true;
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  return std::strchr("$%'-_@~`!(){}^#&", c) != nullptr && c != 0;
+}
+
+static bool Is83(const std::string& name) {
+  if (name.empty() || name[0] == '.') return false;
+  size_t dot = name.find('.');
+  if (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos) return false;
+  std::string base = name.substr(0, dot);
+  std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  for (unsigned char c : base)
+    if (!Valid83Char(c)) return false;
+  for (unsigned char c : ext)
+    if (!Valid83Char(c)) return false;
+  return true;
+}
+
+static std::string Clean83(const std::string& s) {
+  std::string r;
+  for (unsigned char c : s) {
+    if (c == ' ' || c == '.') continue;
+    r += Valid83Char(c) ? UpperChar(static_cast<char>(c)) : '_';
+  }
+  return r;
+}
+
+static std::string MakeShortName(const FsNode& dir, const std::string& name) {
+  if (Is83(name)) return Upper(name);
+  size_t dot = name.rfind('.');
+  if (dot == 0) dot = std::string::npos;  // a leading dot starts no extension
+  std::string base = Clean83(name.substr(0, dot));
+  std::string ext = dot == std::string::npos ? "" : Clean83(name.substr(dot + 1));
+  if (ext.size() > 3) ext.resize(3);
+  if (base.empty()) base = "_";
+  for (int n = 1; n < 1000000; ++n) {
+    std::string tail = "~" + std::to_string(n);
+    size_t keep = std::min(base.size(), 8 - tail.size());
+    std::string cand = base.substr(0, keep) + tail + (ext.empty() ? "" : "." + ext);
+    bool taken = false;
+    for (auto& kv : dir.children)
+      if (kv.second->shortName == cand || kv.first == cand) taken = true;
+    if (!taken) return cand;
+  }
+  return Upper(name);
+}
+
+NodePtr State::AddChild(const NodePtr& dir, const std::string& name, bool isDir) {
+  auto n = std::make_shared<FsNode>();
+  n->name = name;
+  n->isDir = isDir;
+  n->attrs = isDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+  n->created = n->written = n->accessed = Tick();
+  n->shortName = MakeShortName(*dir, name);
+  n->parent = dir.get();
+  dir->children[Upper(name)] = n;
+  dir->written = n->created;
+  return n;
+}
+
+void State::Detach(const NodePtr& node) {
+  if (!node->parent) return;
+  FsNode* parent = node->parent;
+  parent->children.erase(Upper(node->name));
+  parent->written = Tick();
+  node->parent = nullptr;
+  node->attached = false;
+}
+
+void State::MakeDirsParts(const PathParts& p) {
+  NodePtr cur = MakeRoot(p.root);
+  for (auto& part : p.parts) {
+    NodePtr next = FindChild(*cur, part);
+    if (!next) next = AddChild(cur, part, true);
+    if (!next->isDir) {
+      throw UsageError(Printf("winsim: cannot make directory %s: a file is in the way\n", p.Join().c_str()));
+    }
+    cur = next;
+  }
+}
+
+std::string State::ShortPathOf(const PathParts& p) const {
+  NodePtr cur = Root(p.root);
+  if (!cur) return "";
+  std::string r = p.root + "\\";
+  for (size_t i = 0; i < p.parts.size(); ++i) {
+    NodePtr next = FindChild(*cur, p.parts[i]);
+    if (!next) return "";
+    if (i) r += '\\';
+    r += next->shortName;
+    cur = next;
+  }
+  return r;
+}
+
+std::string State::ShortFormOf(const std::string& input) const {
+  std::string in = input;
+  std::replace(in.begin(), in.end(), '/', '\\');
+  std::string out;
+  size_t i = 0;
+  PathParts at = cwd;
+  if (in.size() >= 2 && in[0] == '\\' && in[1] == '\\') {
+    size_t serverEnd = in.find('\\', 2);
+    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : in.find('\\', serverEnd + 1);
+    if (shareEnd == std::string::npos) shareEnd = in.size();
+    at.root = in.substr(0, shareEnd);
+    at.parts.clear();
+    out = at.root;
+    i = shareEnd;
+  } else if (in.size() >= 2 && in[1] == ':') {
+    at.root = std::string(1, UpperChar(in[0])) + ":";
+    if (!IEquals(at.root, cwd.root) || (in.size() > 2 && in[2] == '\\')) at.parts.clear();
+    out = in.substr(0, 2);
+    i = 2;
+  } else if (!in.empty() && in[0] == '\\') {
+    at.parts.clear();
+  }
+  while (i < in.size()) {
+    if (in[i] == '\\') {
+      if (out.empty() || out.back() != '\\') out += '\\';
+      ++i;
+      continue;
+    }
+    size_t end = in.find('\\', i);
+    if (end == std::string::npos) end = in.size();
+    std::string comp = in.substr(i, end - i);
+    i = end;
+    if (comp == ".") {
+      out += comp;
+      continue;
+    }
+    if (comp == "..") {
+      if (!at.parts.empty()) at.parts.pop_back();
+      out += comp;
+      continue;
+    }
+    PathParts next = at;
+    next.parts.push_back(comp);
+    PathParts norm;
+    NodePtr n = Resolve(next.Join().c_str(), norm, false, false) ? nullptr : Lookup(norm);
+    if (!n) return "";
+    out += n->shortName;
+    at = norm;
+  }
+  return out;
+}
+
+// ---- Sharing ------------------------------------------------------------------------------
+DWORD State::CheckShare(const FsNode* node, DWORD access, DWORD share) const {
+  for (const OpenRef& o : opens) {
+    if (o.node.get() != node) continue;
+    if ((access & kAccRead) && !(o.share & FILE_SHARE_READ)) return ERROR_SHARING_VIOLATION;
+    if ((access & kAccWrite) && !(o.share & FILE_SHARE_WRITE)) return ERROR_SHARING_VIOLATION;
+    if ((access & kAccDelete) && !(o.share & FILE_SHARE_DELETE)) return ERROR_SHARING_VIOLATION;
+    if ((o.access & kAccRead) && !(share & FILE_SHARE_READ)) return ERROR_SHARING_VIOLATION;
+    if ((o.access & kAccWrite) && !(share & FILE_SHARE_WRITE)) return ERROR_SHARING_VIOLATION;
+    if ((o.access & kAccDelete) && !(share & FILE_SHARE_DELETE)) return ERROR_SHARING_VIOLATION;
+  }
+  return 0;
+}
+
+bool State::HasImage(const FsNode* node) const {
+  for (const OpenRef& o : opens)
+    if (o.node.get() == node && (o.kind == OpenKind::Image || o.kind == OpenKind::Module)) return true;
+  return false;
+}
+
+bool State::IsOpen(const FsNode* node) const {
+  for (const OpenRef& o : opens)
+    if (o.node.get() == node) return true;
+  return false;
+}
+
+int State::AddOpen(const NodePtr& node, DWORD access, DWORD share, OpenKind kind) {
+  OpenRef o;
+  o.id = nextOpenId++;
+  o.node = node;
+  o.access = access;
+  o.share = share;
+  o.kind = kind;
+  opens.push_back(o);
+  return o.id;
+}
+
+void State::RemoveOpen(int id) {
+  opens.erase(std::remove_if(opens.begin(), opens.end(), [id](const OpenRef& o) { return o.id == id; }),
+              opens.end());
+}
+
+bool State::IsCwdOrAbove(const FsNode* node) const {
+  NodePtr c = Lookup(cwd);
+  for (const FsNode* n = c.get(); n; n = n->parent)
+    if (n == node) return true;
+  return false;
+}
+
+DWORD State::DeleteFileNode(const NodePtr& node) {
+  if (node->isDir) return ERROR_ACCESS_DENIED;
+  if (node->attrs & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  // A mapped image (running program, loaded DLL) cannot be deleted:
+  // STATUS_CANNOT_DELETE, which Win32 reports as access denied.
+  if (HasImage(node.get())) return ERROR_ACCESS_DENIED;
+  if (DWORD e = CheckShare(node.get(), kAccDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) return e;
+  Detach(node);
+  return 0;
+}
+
+DWORD State::WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data, const FILETIME* time) {
+  DWORD e = 0;
+  NodePtr existing = Lookup(p, &e);
+  if (existing) {
+    if (existing->isDir) return ERROR_ACCESS_DENIED;
+    if (existing->attrs & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+    if (HasImage(existing.get())) return ERROR_SHARING_VIOLATION;
+    if (DWORD se = CheckShare(existing.get(), kAccWrite, FILE_SHARE_READ)) return se;
+    existing->data = data;
+    existing->written = time ? *time : Tick();
+    existing->attrs |= FILE_ATTRIBUTE_ARCHIVE;
+    return 0;
+  }
+  NodePtr dir = LookupDir(p, &e);
+  if (!dir) return ERROR_PATH_NOT_FOUND;
+  NodePtr n = AddChild(dir, p.parts.back(), false);
+  n->data = data;
+  if (time) n->written = *time;
+  return 0;
+}
+
+}  // namespace winsim::detail

@@ -1,0 +1,315 @@
+// The simulated Windows computer that winsim's Win32 functions act on, and
+// the API through which tests seed it, inject faults and read back what the
+// program did. See winsim/README.md for the journal's event kinds.
+//
+//   winsim::Machine m(winsim::WindowsVersion::XP);
+//   winsim::CurrentMachine use(m);          // Win32 calls now act on m
+//   m.WriteText("C:\\dist\\SETUP.INI", "[FTPSetup]\r\nQuietModeInstall=Y\r\n");
+//   ... run product code ...
+//   EXPECT_EQ(m.journal().Count("MessageBox"), 1u);
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <winsim/progman.h>
+#include <winsim/windows.h>
+
+namespace winsim {
+
+// Thrown by the test helpers on a misuse (an invalid path, a missing file
+// to hold, no current machine), so that the test fails and the others run.
+struct UsageError : std::logic_error {
+  using std::logic_error::logic_error;
+};
+
+enum class WindowsVersion { Win95, Win98, NT4, Win2000, XP, Win7 };
+
+// One observable action of the program, with its details as text. Numbers
+// are decimal, flags and styles "0x" upper-case hexadecimal, results "0" for
+// success or the Win32 error / HRESULT / VIF_ code; see the README per kind.
+struct Event {
+  std::string kind;
+  std::vector<std::string> fields;
+};
+
+class Journal {
+ public:
+  void Add(std::string kind, std::vector<std::string> fields);
+  const std::vector<Event>& events() const { return events_; }
+  size_t size() const { return events_.size(); }
+  std::vector<Event> OfKind(const std::string& kind) const;
+  size_t Count(const std::string& kind) const;
+  // Index of the first event of `kind` at or after `from` whose leading
+  // fields equal `fields` (fewer fields match a prefix); -1 when none.
+  int IndexOf(const std::string& kind, const std::vector<std::string>& fields = {}, size_t from = 0) const;
+  int IndexWhere(const std::function<bool(const Event&)>& pred, size_t from = 0) const;
+  // Every event on its own line, "Kind | field | field", for failure output.
+  std::string Dump() const;
+  static std::string Format(const Event& e);
+  void Clear() { events_.clear(); }
+
+ private:
+  std::vector<Event> events_;
+};
+
+// The two ways the program can ask the shell for a special folder: the
+// item-list route (SHGetSpecialFolderLocation + SHGetPathFromIDListA) and
+// the shell folder library route ("shfolder.dll" SHGetFolderPathA).
+enum class FolderRoute { ItemList, ShFolder };
+
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+  // The data as text up to its first NUL (REG_SZ and friends).
+  std::string Text() const;
+};
+
+// Resources taken through the Win32 functions and not yet given back.
+struct Outstanding {
+  int regKeys = 0;
+  int fileHandles = 0;
+  int findHandles = 0;
+  int modules = 0;          // LoadLibraryA references not yet freed
+  int processHandles = 0;   // process and thread handles not closed
+  int tokenHandles = 0;
+  int ddeInstances = 0;
+  int ddeStrings = 0;       // string handle references
+  int ddeConversations = 0;
+  int ddeDataHandles = 0;   // data handles owned by the program
+  int ddeAccessedData = 0;  // DdeAccessData without DdeUnaccessData
+  int ddeReclaimed = 0;     // handles still held when their instance was uninitialised
+  int comObjects = 0;       // COM objects alive
+  int comInitialised = 0;   // CoInitialize successes minus CoUninitialize calls
+  int pidls = 0;            // item lists handed out and not freed
+  int mallocRefs = 0;       // shell allocator references not released
+  // "" when nothing is outstanding, else "name=count" pairs.
+  std::string Describe() const;
+  bool Clean() const { return Describe().empty(); }
+};
+
+// Fault switches. Unset optionals mean "behave normally".
+struct Faults {
+  // DdeInitializeA returns this DMLERR_ code (e.g. DMLERR_DLL_USAGE).
+  std::optional<UINT> ddeInitialize;
+  // No "PROGMAN" DDE service: DdeConnect fails with DMLERR_NO_CONV_ESTABLISHED.
+  bool noProgmanService = false;
+  // Bytes the "Groups" request returns instead of Progman::GroupsReply()
+  // plus a NUL (any bytes, NUL-terminated or not).
+  std::optional<std::string> groupsReply;
+  // Every execute transaction times out (NULL, DMLERR_EXECACKTIMEOUT).
+  bool ddeExecuteTimesOut = false;
+  // COM is already initialised on the thread: the first CoInitialize gives S_FALSE.
+  bool comAlreadyInitialised = false;
+  // COM initialised in the multithreaded apartment: CoInitialize gives RPC_E_CHANGED_MODE.
+  bool comMultithreaded = false;
+  std::optional<HRESULT> coCreateInstance;
+  std::optional<HRESULT> persistFileSave;
+  std::optional<HRESULT> shGetMalloc;
+  // Win32 error codes the call fails with.
+  std::optional<DWORD> createProcess;
+  std::optional<DWORD> openProcessToken;
+  std::optional<DWORD> lookupPrivilegeValue;
+  std::optional<DWORD> adjustTokenPrivileges;
+  std::optional<DWORD> exitWindowsEx;
+  // AdjustTokenPrivileges succeeds but sets ERROR_NOT_ALL_ASSIGNED and
+  // leaves the privilege disabled (a user without the right).
+  bool privilegeNotAssigned = false;
+};
+
+struct ProcessRecord {
+  std::string applicationName;  // as passed ("" for NULL)
+  std::string commandLine;
+  std::string currentDirectory;  // the directory the process started in
+  std::string modulePath;        // the program file that was found
+};
+
+struct SavedLink {
+  std::string path;  // the .lnk file written
+  std::string target, workingDir, description, arguments;
+};
+
+namespace detail {
+struct State;
+}
+
+class Machine {
+ public:
+  explicit Machine(WindowsVersion version = WindowsVersion::XP);
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // ---- Operating system -------------------------------------------------
+  WindowsVersion version() const;
+  bool IsNT() const;
+  // Changes only what GetVersionExA reports.
+  void SetVersionNumbers(DWORD major, DWORD minor, DWORD build, DWORD platform, const std::string& csd = "");
+  std::string WindowsDir() const;
+  std::string SystemDir() const;
+  std::string TempDir() const;  // ends in a backslash, as GetTempPathA gives it
+  void SetWindowsDir(const std::string& path);  // created when missing
+  void SetSystemDir(const std::string& path);
+  void SetTempDir(const std::string& path);
+  // GetModuleFileNameA(NULL) and the first place LoadLibraryA searches.
+  void SetProgramPath(const std::string& path);
+  std::string ProgramPath() const;
+  // Must exist (it is created when missing).
+  void SetCurrentDir(const std::string& path);
+  std::string CurrentDir() const;
+  void SetSystemMetric(int index, int value);
+  void SetEnvironmentPath(const std::vector<std::string>& dirs);  // searched last by CreateProcessA
+
+  // ---- File system --------------------------------------------------------
+  // Paths follow Win32 rules (case-insensitive, relative to CurrentDir()).
+  // Writers create missing parent directories.
+  void WriteText(const std::string& path, const std::string& text);
+  void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+  std::optional<std::string> ReadText(const std::string& path) const;
+  std::optional<std::vector<uint8_t>> ReadBytes(const std::string& path) const;
+  void MakeDirs(const std::string& path);
+  bool Exists(const std::string& path) const;
+  bool IsDirectory(const std::string& path) const;
+  // Entry names (as created) in enumeration order, without "." and "..".
+  std::vector<std::string> List(const std::string& dir) const;
+  // Every file and directory below dir, as paths relative to it ("Docs",
+  // "Docs\\a.txt"), each directory followed by its contents.
+  std::vector<std::string> Tree(const std::string& dir) const;
+  DWORD Attributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when missing
+  void SetAttributes(const std::string& path, DWORD attributes);
+  FILETIME WriteTime(const std::string& path) const;
+  void SetWriteTime(const std::string& path, FILETIME time);
+  // The actual case of an existing path, e.g. for "c:\program files".
+  std::string ActualPath(const std::string& path) const;
+  // GetShortPathNameA's answer for an existing path ("" when missing).
+  std::string ShortPath(const std::string& path) const;
+  void RemoveTree(const std::string& path);
+  // Holds a file open as another process would, with the given share mode
+  // (0: nobody may read, write or delete it). Returns an id for Release.
+  int Hold(const std::string& path, DWORD share = 0, DWORD access = GENERIC_READ | GENERIC_WRITE);
+  // Holds a file as a running program's or loaded DLL's image: it can be
+  // read and renamed, not written, and deleting it fails with access denied.
+  int HoldImage(const std::string& path);
+  void Release(int holdId);
+  // The current simulated time (advances by one second per change).
+  FILETIME Now() const;
+
+  // ---- Registry -----------------------------------------------------------
+  // hive: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT (a view of
+  // HKLM\Software\Classes) or HKEY_USERS. key: "Software\\VORTAN\\FTP".
+  void CreateKey(HKEY hive, const std::string& key);
+  bool KeyExists(HKEY hive, const std::string& key) const;
+  void SetRegValue(HKEY hive, const std::string& key, const std::string& name, DWORD type,
+                   const std::vector<uint8_t>& data);
+  void SetRegString(HKEY hive, const std::string& key, const std::string& name, const std::string& text);  // NUL counted
+  void SetRegDword(HKEY hive, const std::string& key, const std::string& name, DWORD value);
+  void SetRegBinary(HKEY hive, const std::string& key, const std::string& name, const std::vector<uint8_t>& bytes);
+  std::optional<RegValue> GetRegValue(HKEY hive, const std::string& key, const std::string& name) const;
+  std::vector<std::string> SubKeys(HKEY hive, const std::string& key) const;  // enumeration order
+  std::vector<std::string> ValueNames(HKEY hive, const std::string& key) const;  // creation order
+  void DeleteKeyTree(HKEY hive, const std::string& key);
+  // Writes (create, set, delete, open for writing) fail with
+  // ERROR_ACCESS_DENIED; reads still work. HKLM also covers HKCR, which is a
+  // view of it.
+  void SetHiveReadOnly(HKEY hive, bool readOnly = true);
+  // Denies writes to the key and everything below it; with alsoReads, any
+  // opening too.
+  void DenyKey(HKEY hive, const std::string& key, bool alsoReads = false);
+  // NT family: the pairs of PendingFileRenameOperations as stored
+  // ("\\??\\C:\\x", "" for a deletion; "!\\??\\C:\\y" for a replacement).
+  std::vector<std::pair<std::string, std::string>> PendingRenames() const;
+
+  // ---- Shell folders --------------------------------------------------------
+  // Sets the folder for both routes and creates the directory.
+  void SetShellFolder(int csidl, const std::string& path);
+  void SetShellFolder(int csidl, FolderRoute route, const std::string& path);
+  // The route fails: the item-list route returns hr from
+  // SHGetSpecialFolderLocation, the shfolder route returns hr from
+  // SHGetFolderPathA without writing the buffer.
+  void FailShellFolder(int csidl, FolderRoute route, HRESULT hr = E_FAIL);
+  std::string ShellFolder(int csidl, FolderRoute route = FolderRoute::ShFolder) const;
+  // The answer of SHBrowseForFolderA: a folder path, or nullopt for Cancel.
+  void ScriptBrowseForFolder(std::optional<std::string> path);
+
+  // ---- Modules ----------------------------------------------------------------
+  // The file content that makes a loadable sim DLL whose exports are the
+  // given names (DllRegisterServer and DllUnregisterServer when empty).
+  static std::string SimDllImage(const std::vector<std::string>& exports = {});
+  // Writes a sim DLL file (see SimDllImage).
+  void PlantSimDll(const std::string& path, const std::vector<std::string>& exports = {});
+  // Deletes a system DLL ("shfolder.dll", "version.dll", "setupapi.dll",
+  // "riched20.dll") from the system directory.
+  void RemoveSystemModule(const std::string& name);
+
+  // ---- Windows, boxes, processes ---------------------------------------------------
+  // A top-level window standing in for a dialog, with client area 0,0,w,h.
+  HWND CreateTestWindow(int clientWidth, int clientHeight, const std::string& title = "");
+  // A child control of the test window (class e.g. "ComboBox", "Button", "Edit").
+  HWND AddTestControl(HWND parent, const std::string& className, int id, DWORD style = WS_CHILD | WS_VISIBLE);
+  std::vector<std::string> ComboItems(HWND combo) const;
+  std::string WindowText(HWND hwnd) const;
+  std::string WindowClass(HWND hwnd) const;
+  RECT WindowRectInParent(HWND hwnd) const;  // the rectangle given at creation
+  HWND ParentOf(HWND hwnd) const;
+  int ProgressPos(HWND bar) const;
+  std::pair<int, int> ProgressRange(HWND bar) const;
+  int ProgressStep(HWND bar) const;
+  std::vector<HWND> WindowsOfClass(const std::string& className) const;
+  // How a window appears in journal fields: "NULL" or "hwnd<N>".
+  static std::string WindowTag(HWND hwnd);
+
+  // Answers the next message box with that caption (a queue per caption).
+  void ScriptAnswer(const std::string& caption, int answer);
+  // Called for every box before the script; a value answers it.
+  std::function<std::optional<int>(HWND owner, const std::string& text, const std::string& caption, UINT style)>
+      onMessageBox;
+  int UnansweredScripts() const;  // scripted answers never used
+
+  const std::vector<ProcessRecord>& processes() const;
+  const std::vector<SavedLink>& savedLinks() const;
+  bool restartRequested() const;  // ExitWindowsEx succeeded with EWX_REBOOT
+
+  // ---- Program Manager, faults, journal, resources -------------------------------------
+  Progman& progman();
+  Faults faults;
+  Journal& journal();
+  const Journal& journal() const;
+  Outstanding outstanding() const;
+
+  // Restarts Windows: ends every process and hold, replays the NT family's
+  // PendingFileRenameOperations and the 9x family's WININIT.INI [rename]
+  // section (NUL=<path> deletes, <dst>=<src> moves), which Windows then
+  // removes (WININIT.INI is renamed WININIT.BAK), and forgets Program
+  // Manager's active group.
+  void Restart();
+
+  detail::State& state() { return *state_; }
+  const detail::State& state() const { return *state_; }
+
+ private:
+  std::unique_ptr<detail::State> state_;
+};
+
+// Makes a machine the one the Win32 functions act on, for the guard's life.
+class CurrentMachine {
+ public:
+  explicit CurrentMachine(Machine& machine);
+  ~CurrentMachine();
+  CurrentMachine(const CurrentMachine&) = delete;
+  CurrentMachine& operator=(const CurrentMachine&) = delete;
+
+ private:
+  Machine* previous_;
+};
+
+// The current machine; aborts with a message when there is none.
+Machine& Current();
+bool HasCurrent();
+
+}  // namespace winsim

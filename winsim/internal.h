@@ -1,0 +1,345 @@
+// winsim's private state and helpers shared by its Win32 implementation files.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <winsim/machine.h>
+
+namespace winsim::detail {
+
+// ---- Text ------------------------------------------------------------------
+// Upper case as Windows folds ANSI (code page 1252) names: ASCII letters and
+// the accented Latin-1 letters.
+char UpperChar(char c);
+std::string Upper(std::string_view s);
+bool IEquals(std::string_view a, std::string_view b);
+int ICompare(std::string_view a, std::string_view b);
+std::string Hex(uint64_t v);  // "0x1F"
+std::string Dec(int64_t v);
+std::string Str(const char* s);  // "" for NULL
+std::string Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Bounded copy with NUL: at most size-1 characters; nothing when size is 0.
+void CopyOut(char* dst, size_t size, std::string_view src);
+wchar_t Cp1252ToUnicode(unsigned char c);
+// '?' for what code page 1252 cannot represent.
+char UnicodeToCp1252(uint32_t cp, bool* usedDefault);
+
+// ---- File system -------------------------------------------------------------
+struct FsNode {
+  std::string name;       // as created
+  std::string shortName;  // upper-case 8.3 alias
+  bool isDir = false;
+  DWORD attrs = 0;        // without FILE_ATTRIBUTE_DIRECTORY
+  FILETIME created{}, written{}, accessed{};
+  std::vector<uint8_t> data;
+  std::map<std::string, std::shared_ptr<FsNode>> children;  // key: Upper(name)
+  FsNode* parent = nullptr;
+  bool attached = true;
+};
+using NodePtr = std::shared_ptr<FsNode>;
+
+// A Win32 path taken apart: its root ("C:" or "\\server\share") and
+// components, with ".", ".." and repeated separators resolved.
+struct PathParts {
+  std::string root;
+  std::vector<std::string> parts;
+  std::string Join() const;  // "C:\\A\\B" or "C:\\"
+};
+
+enum class OpenKind { Handle, TestHold, Image, Module };
+
+struct OpenRef {
+  int id = 0;
+  NodePtr node;
+  DWORD access = 0;  // normalised: 1 read, 2 write, 4 delete
+  DWORD share = 0;
+  OpenKind kind = OpenKind::Handle;
+};
+
+constexpr DWORD kAccRead = 1, kAccWrite = 2, kAccDelete = 4;
+
+struct FileHandle {
+  int openId = 0;
+  std::string path;
+  NodePtr node;
+  uint64_t pos = 0;
+  DWORD access = 0;
+};
+
+struct FindHandle {
+  PathParts dir;
+  std::string pattern;
+  std::string lastKey;  // Upper(name) of the last entry returned
+  int dotsReturned = 0; // "." and ".." given so far (non-root directories)
+  bool hasDots = false;
+  bool done = false;
+};
+
+// ---- Registry --------------------------------------------------------------------
+struct RegVal {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+};
+
+struct RegKey {
+  std::string name;
+  std::map<std::string, std::shared_ptr<RegKey>> subkeys;  // key: Upper(name)
+  std::vector<RegVal> values;                              // creation order
+  RegKey* parent = nullptr;
+  bool deleted = false;
+  FILETIME written{};
+};
+using KeyPtr = std::shared_ptr<RegKey>;
+
+struct KeyHandle {
+  KeyPtr key;
+  std::string hiveName;  // as the program named it: "HKEY_CLASSES_ROOT", ...
+  std::string path;      // below the hive as the program named it
+  REGSAM access = 0;
+};
+
+struct KeyDenial {
+  std::string hiveName;
+  std::string upperPath;
+  bool reads = false;
+};
+
+// ---- Windows -----------------------------------------------------------------------
+struct Window {
+  HWND hwnd = nullptr;
+  int serial = 0;
+  std::string className;
+  std::string text;
+  DWORD style = 0, exStyle = 0;
+  RECT rect{};  // in the parent's client coordinates (screen for top level)
+  HWND parent = nullptr;
+  int id = 0;
+  LONG_PTR userData = 0;
+  LONG_PTR msgResult = 0, dlgProc = 0, dlgUser = 0;
+  HINSTANCE instance = nullptr;
+  std::vector<HWND> children;
+  // Combo box.
+  std::vector<std::string> items;
+  std::vector<LPARAM> itemData;
+  int curSel = -1;
+  // Progress bar.
+  int pbMin = 0, pbMax = 100, pbPos = 0, pbStep = 10;
+  bool enabled = true, visible = false;
+  int check = BST_UNCHECKED;
+  WPARAM font = 0;
+};
+
+// ---- Modules -------------------------------------------------------------------------
+enum class Builtin { None, ShFolder, Version, SetupApi, RichEdit };
+
+struct Module {
+  int serial = 0;
+  HMODULE handle = nullptr;
+  std::string path;  // actual path in the file system
+  int refs = 0;
+  int holdId = 0;
+  Builtin builtin = Builtin::None;
+  std::vector<std::string> exports;
+  int slot = -1;     // trampoline slot for DllRegisterServer/DllUnregisterServer
+};
+
+// ---- DDE ---------------------------------------------------------------------------------
+struct DdeString {
+  std::string text;
+  int refs = 0;
+};
+struct DdeInstance {
+  DWORD id = 0;
+  UINT lastError = 0;
+  std::map<uintptr_t, DdeString> strings;  // HSZ value -> string
+};
+struct DdeConv {
+  DWORD inst = 0;
+  std::string service, topic;
+};
+struct DdeData {
+  DWORD inst = 0;
+  // Exactly `size` bytes on the heap, so that a reader running past the
+  // end of a reply is caught by the address sanitizer.
+  std::shared_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+  UINT format = 0;
+  bool appOwned = false;
+  int accessCount = 0;
+};
+
+// ---- Processes and tokens ------------------------------------------------------------------------
+struct ProcessObj {
+  int index = 0;  // into Machine processes
+  bool isThread = false;
+};
+
+struct TokenObj {
+  DWORD access = 0;
+};
+
+// ---- COM -------------------------------------------------------------------------------------
+// Every COM object winsim hands out, so that leaked ones can be counted and
+// freed with their machine.
+struct ComObject {
+  virtual ~ComObject() = default;
+};
+
+// ---- Shell folders -----------------------------------------------------------------------------
+struct FolderEntry {
+  std::optional<std::string> path;  // nullopt: the shell does not know it
+  std::optional<HRESULT> failure;
+};
+
+// ---- The whole machine's state ----------------------------------------------------------------
+struct State {
+  Machine* owner = nullptr;
+  WindowsVersion version = WindowsVersion::XP;
+  DWORD major = 5, minor = 1, build = 2600, platform = VER_PLATFORM_WIN32_NT;
+  std::string csd;
+  std::string windowsDir, systemDir, tempDir, programPath;
+  PathParts cwd;
+  std::vector<std::string> envPath;
+  DWORD lastError = 0;
+  uint64_t clock = 0;    // FILETIME ticks
+  uint32_t ticks = 0;    // GetTickCount
+
+  // Files.
+  std::map<std::string, NodePtr> drives;  // key: Upper(root); drives and UNC shares
+  std::vector<OpenRef> opens;
+  int nextOpenId = 1;
+  std::map<uintptr_t, FileHandle> files;
+  std::map<uintptr_t, FindHandle> finds;
+  uintptr_t nextHandle = 0x1000;
+
+  // Registry.
+  KeyPtr hklm, hku, hkcu;
+  std::map<uintptr_t, KeyHandle> keys;
+  uintptr_t nextKey = 0x2000;
+  std::set<std::string> readOnlyHives;  // hive names
+  std::vector<KeyDenial> denials;
+
+  // Shell.
+  std::map<int, FolderEntry> itemListFolders, shFolders;
+  std::set<void*> pidls;  // shell allocator blocks handed out (item lists)
+  int mallocRefs = 0;
+  std::optional<std::string> browseAnswer;
+
+  // COM.
+  bool comMta = false;
+  int comInit = 0;  // the program's CoInitialize successes minus CoUninitialize calls
+  std::set<ComObject*> comLive;
+  std::vector<SavedLink> links;
+
+  // Windows.
+  std::map<uintptr_t, Window> windows;
+  int nextWindow = 1;
+  bool commonControls = false;
+  std::map<int, int> metrics;
+  HCURSOR cursor = nullptr;
+  std::map<std::string, std::deque<int>> answers;  // by caption
+
+  // Modules.
+  std::vector<Module> modules;
+  int nextModule = 1;
+
+  // Processes and tokens.
+  std::vector<ProcessRecord> processes;
+  std::map<uintptr_t, ProcessObj> processHandles;
+  std::map<uintptr_t, TokenObj> tokens;
+  bool shutdownPrivilege = false;
+  bool restartRequested = false;
+
+  // DDE.
+  std::map<DWORD, DdeInstance> dde;
+  DWORD nextDdeInstance = 1;
+  uintptr_t nextDdeHandle = 0x5000;
+  std::map<uintptr_t, DdeConv> convs;
+  std::map<uintptr_t, DdeData> ddeData;
+  int ddeReclaimed = 0;
+
+  Progman progman;
+  Journal journal;
+
+  // ---- Helpers ----
+  int quiet = 0;  // >0 while winsim calls its own Win32 functions
+  void Log(std::string kind, std::vector<std::string> fields) {
+    if (!quiet) journal.Add(std::move(kind), std::move(fields));
+  }
+  FILETIME Tick();  // advances the clock and returns the new time
+  uintptr_t NewHandle() { return nextHandle += 4; }
+  bool IsNT() const { return platform == VER_PLATFORM_WIN32_NT; }
+
+  // Paths. Resolve fails with a Win32 error (length, invalid name, drive).
+  // The MAX_PATH limit belongs to the ANSI entry points; test helpers lift
+  // it, as a test may plant what a Unicode program could have created.
+  DWORD Resolve(const char* path, PathParts& out, bool allowWildcards = false, bool limitLength = true) const;
+  PathParts ResolveOrDie(const std::string& path) const;
+  // Looks up a path; error is ERROR_FILE_NOT_FOUND (last part missing) or
+  // ERROR_PATH_NOT_FOUND (a directory on the way missing).
+  NodePtr Lookup(const PathParts& p, DWORD* error = nullptr) const;
+  NodePtr LookupDir(const PathParts& p, DWORD* error = nullptr) const;  // the parent of p
+  NodePtr Root(const std::string& root) const;
+  NodePtr MakeRoot(const std::string& root);
+  std::string PathOf(const FsNode* node) const;  // actual case
+  NodePtr AddChild(const NodePtr& dir, const std::string& name, bool isDir);
+  void Detach(const NodePtr& node);
+  void MakeDirsParts(const PathParts& p);
+  std::string ShortPathOf(const PathParts& p) const;
+  // GetShortPathNameA's answer for an existing path, in the form it was
+  // given: a relative path stays relative, "." and ".." stay, a trailing
+  // backslash stays; each named component becomes its alias.
+  std::string ShortFormOf(const std::string& input) const;
+
+  // Sharing.
+  DWORD CheckShare(const FsNode* node, DWORD access, DWORD share) const;
+  bool HasImage(const FsNode* node) const;
+  bool IsOpen(const FsNode* node) const;
+  int AddOpen(const NodePtr& node, DWORD access, DWORD share, OpenKind kind);
+  void RemoveOpen(int id);
+  bool IsCwdOrAbove(const FsNode* node) const;
+  // Deletes a file as DeleteFileA does; returns 0 or the error.
+  DWORD DeleteFileNode(const NodePtr& node);
+  // Writes a whole file (create or replace) as CreateFileA + WriteFile would.
+  DWORD WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data, const FILETIME* time = nullptr);
+
+  // Registry.
+  KeyPtr HiveRoot(HKEY hive, std::string* hiveName, std::string* prefix) const;
+  KeyPtr WalkKey(const KeyPtr& from, const std::string& path, bool create, bool* created = nullptr);
+  bool WriteDenied(const std::string& hiveName, const std::string& fullUpperPath) const;
+  bool ReadDenied(const std::string& hiveName, const std::string& fullUpperPath) const;
+  KeyPtr KeyForTest(HKEY hive, const std::string& key, bool create) const;
+  void SetValueRaw(const KeyPtr& key, const std::string& name, DWORD type, const std::vector<uint8_t>& data);
+
+  // Windows.
+  Window* Win(HWND hwnd);
+  const Window* Win(HWND hwnd) const;
+  HWND NewWindow(Window w);
+
+  // Modules.
+  void InstallSystemModules();
+};
+
+// FindFirstFileA's matching: DOS wildcards against the long name or the
+// 8.3 alias, without regard to case.
+bool WildcardMatch(const std::string& pattern, const FsNode& node);
+
+// Module exports reached through GetProcAddress.
+DWORD WINAPI Sim_VerInstallFileA(UINT flags, LPCSTR src, LPCSTR dst, LPCSTR srcDir, LPCSTR dstDir, LPCSTR curDir,
+                                 LPSTR tmpFile, PUINT tmpLen);
+BOOL WINAPI Sim_SetupIterateCabinetA(PCSTR cabinet, DWORD reserved, PSP_FILE_CALLBACK_A handler, PVOID context);
+HRESULT WINAPI Sim_SHGetFolderPathA(HWND hwnd, int csidl, HANDLE token, DWORD flags, LPSTR path);
+
+// The current machine's state.
+State& S();
+
+}  // namespace winsim::detail

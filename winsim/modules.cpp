@@ -1,0 +1,243 @@
+// KERNEL32 modules: LoadLibraryA's search order, sim DLL images, export
+// lookup and image holds.
+//
+// A file is a loadable sim DLL when it starts with "MZWINSIM-DLL\n"; the
+// following lines say what it is:
+//   builtin: shfolder | version | setupapi | riched20   (winsim's own system DLLs)
+//   exports: DllRegisterServer DllUnregisterServer      (a product DLL)
+// Anything else (a real PE file, text) fails with ERROR_BAD_EXE_FORMAT.
+#include <array>
+#include <cstring>
+#include <sstream>
+#include <utility>
+
+#include "internal.h"
+
+using namespace winsim;
+using namespace winsim::detail;
+
+namespace {
+
+constexpr const char* kSimDllMagic = "MZWINSIM-DLL\n";
+constexpr int kSlots = 64;
+
+bool ParseSimDll(const std::vector<uint8_t>& data, Builtin& builtin, std::vector<std::string>& exports) {
+  size_t magic = std::strlen(kSimDllMagic);
+  if (data.size() < magic || std::memcmp(data.data(), kSimDllMagic, magic) != 0) return false;
+  builtin = Builtin::None;
+  exports.clear();
+  std::istringstream in(std::string(data.begin() + static_cast<long>(magic), data.end()));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string tag, word;
+    words >> tag;
+    if (tag == "builtin:") {
+      words >> word;
+      if (word == "shfolder") builtin = Builtin::ShFolder;
+      if (word == "version") builtin = Builtin::Version;
+      if (word == "setupapi") builtin = Builtin::SetupApi;
+      if (word == "riched20") builtin = Builtin::RichEdit;
+    } else if (tag == "exports:") {
+      while (words >> word) exports.push_back(word);
+    }
+  }
+  return true;
+}
+
+HRESULT CallExport(int slot, bool reg) {
+  State& s = S();
+  for (auto& m : s.modules) {
+    if (m.slot == slot) {
+      s.Log(reg ? "DllRegisterServer" : "DllUnregisterServer", {m.path});
+      return S_OK;
+    }
+  }
+  s.Log("Misuse", {reg ? "DllRegisterServer" : "DllUnregisterServer", "called after FreeLibrary"});
+  return E_UNEXPECTED;
+}
+
+// Each loaded product DLL gets a slot, so that its argument-less exports
+// know which DLL they belong to.
+template <int N>
+HRESULT WINAPI RegisterTrampoline() {
+  return CallExport(N, true);
+}
+template <int N>
+HRESULT WINAPI UnregisterTrampoline() {
+  return CallExport(N, false);
+}
+
+using ExportFn = HRESULT(WINAPI*)();
+
+template <size_t... I>
+constexpr std::array<ExportFn, sizeof...(I)> MakeTable(bool reg, std::index_sequence<I...>) {
+  return {{(reg ? &RegisterTrampoline<static_cast<int>(I)> : &UnregisterTrampoline<static_cast<int>(I)>)...}};
+}
+
+const std::array<ExportFn, kSlots> kRegister = MakeTable(true, std::make_index_sequence<kSlots>{});
+const std::array<ExportFn, kSlots> kUnregister = MakeTable(false, std::make_index_sequence<kSlots>{});
+
+// An export as GetProcAddress returns it; the caller casts it back to its
+// real type. (The detour through void(*)() is the one cast GCC accepts
+// between unrelated function types without a warning.)
+template <typename F>
+FARPROC AsFarproc(F* f) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+namespace winsim::detail {
+void State::InstallSystemModules() {
+  for (const char* name : {"shfolder", "version", "setupapi", "riched20"}) {
+    PathParts p = ResolveOrDie(systemDir + "\\" + name + ".dll");
+    std::string image = std::string(kSimDllMagic) + "builtin: " + name + "\n";
+    WriteWholeFile(p, std::vector<uint8_t>(image.begin(), image.end()));
+  }
+}
+}  // namespace winsim::detail
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  State& s = S();
+  DWORD e = 0;
+  std::string name = Str(lpLibFileName);
+  std::string loaded;
+  HMODULE result = nullptr;
+  if (name.empty()) e = ERROR_MOD_NOT_FOUND;
+  // ".dll" is assumed when the name has no extension; a trailing dot says
+  // "no extension".
+  std::string base = BaseName(name);
+  if (!e) {
+    if (base.find('.') == std::string::npos)
+      name += ".dll";
+    else if (name.back() == '.')
+      name.pop_back();
+    base = BaseName(name);
+  }
+  bool hasPath = name.find_first_of("\\/:") != std::string::npos;
+  NodePtr node;
+  if (!e && !hasPath) {
+    for (auto& m : s.modules) {
+      if (IEquals(BaseName(m.path), base)) {
+        ++m.refs;
+        s.Log("LoadLibrary", {Str(lpLibFileName), m.path, "0"});
+        return m.handle;
+      }
+    }
+    std::string programDir = s.programPath.substr(0, s.programPath.find_last_of('\\'));
+    std::vector<std::string> dirs = {programDir, s.systemDir, s.windowsDir, s.cwd.Join()};
+    dirs.insert(dirs.end(), s.envPath.begin(), s.envPath.end());
+    for (auto& d : dirs) {
+      PathParts p;
+      std::string cand = d.empty() || d.back() == '\\' ? d + name : d + "\\" + name;
+      if (s.Resolve(cand.c_str(), p)) continue;
+      NodePtr n = s.Lookup(p);
+      if (n && !n->isDir) {
+        node = n;
+        break;
+      }
+    }
+    if (!node) e = ERROR_MOD_NOT_FOUND;
+  } else if (!e) {
+    PathParts p;
+    e = s.Resolve(name.c_str(), p);
+    if (!e) {
+      node = s.Lookup(p);
+      if (!node || node->isDir) e = ERROR_MOD_NOT_FOUND;
+    }
+  }
+  if (!e) {
+    loaded = s.PathOf(node.get());
+    for (auto& m : s.modules) {
+      if (IEquals(m.path, loaded)) {
+        ++m.refs;
+        s.Log("LoadLibrary", {Str(lpLibFileName), m.path, "0"});
+        return m.handle;
+      }
+    }
+    Module m;
+    if (!ParseSimDll(node->data, m.builtin, m.exports)) {
+      e = ERROR_BAD_EXE_FORMAT;
+    } else if (s.CheckShare(node.get(), kAccRead, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+      e = ERROR_SHARING_VIOLATION;
+    } else {
+      m.serial = s.nextModule++;
+      m.handle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10000000u + 0x10000u * static_cast<unsigned>(m.serial)));
+      m.path = loaded;
+      m.refs = 1;
+      m.holdId = s.AddOpen(node, kAccRead, FILE_SHARE_READ | FILE_SHARE_DELETE, OpenKind::Module);
+      if (m.builtin == Builtin::None) {
+        for (int slot = 0; slot < kSlots && m.slot < 0; ++slot) {
+          bool used = false;
+          for (auto& o : s.modules) used = used || o.slot == slot;
+          if (!used) m.slot = slot;
+        }
+      }
+      s.modules.push_back(m);
+      result = m.handle;
+    }
+  }
+  s.Log("LoadLibrary", {Str(lpLibFileName), e ? std::string() : loaded, Dec(e)});
+  if (e) s.lastError = e;
+  return result;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  State& s = S();
+  Module* mod = nullptr;
+  for (auto& m : s.modules)
+    if (m.handle == hModule) mod = &m;
+  if (!mod) {
+    s.Log("Misuse", {"GetProcAddress", "unknown module handle"});
+    s.lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
+  std::string name = IS_INTRESOURCE(lpProcName) ? "#" + Dec(reinterpret_cast<uintptr_t>(lpProcName)) : Str(lpProcName);
+  FARPROC f = nullptr;
+  switch (mod->builtin) {
+    case Builtin::ShFolder:
+      if (name == "SHGetFolderPathA") f = AsFarproc(&Sim_SHGetFolderPathA);
+      break;
+    case Builtin::Version:
+      if (name == "VerInstallFileA") f = AsFarproc(&Sim_VerInstallFileA);
+      break;
+    case Builtin::SetupApi:
+      if (name == "SetupIterateCabinetA") f = AsFarproc(&Sim_SetupIterateCabinetA);
+      break;
+    case Builtin::RichEdit:
+      break;
+    case Builtin::None:
+      for (auto& e : mod->exports) {
+        if (e != name || mod->slot < 0) continue;
+        if (name == "DllRegisterServer") f = AsFarproc(kRegister[static_cast<size_t>(mod->slot)]);
+        if (name == "DllUnregisterServer") f = AsFarproc(kUnregister[static_cast<size_t>(mod->slot)]);
+      }
+      break;
+  }
+  s.Log("GetProcAddress", {mod->path, name, f ? "0" : Dec(ERROR_PROC_NOT_FOUND)});
+  if (!f) s.lastError = ERROR_PROC_NOT_FOUND;
+  return f;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+  State& s = S();
+  for (size_t i = 0; i < s.modules.size(); ++i) {
+    Module& m = s.modules[i];
+    if (m.handle != hLibModule) continue;
+    s.Log("FreeLibrary", {m.path, Dec(m.refs - 1)});
+    if (--m.refs == 0) {
+      s.RemoveOpen(m.holdId);
+      s.modules.erase(s.modules.begin() + static_cast<long>(i));
+    }
+    return TRUE;
+  }
+  s.Log("Misuse", {"FreeLibrary", "unknown module handle"});
+  s.lastError = ERROR_MOD_NOT_FOUND;
+  return FALSE;
+}

@@ -1,0 +1,659 @@
+// USER32, GDI32 and COMCTL32: a small window registry (test dialogs, combo
+// boxes, buttons, progress bars), message boxes with scripted answers, beeps,
+// cursors, metrics, stock objects and ExitWindowsEx.
+#include <algorithm>
+#include <cstring>
+
+#include "internal.h"
+
+using namespace winsim;
+using namespace winsim::detail;
+
+namespace winsim::detail {
+
+Window* State::Win(HWND hwnd) {
+  auto it = windows.find(reinterpret_cast<uintptr_t>(hwnd));
+  return it == windows.end() ? nullptr : &it->second;
+}
+
+const Window* State::Win(HWND hwnd) const {
+  auto it = windows.find(reinterpret_cast<uintptr_t>(hwnd));
+  return it == windows.end() ? nullptr : &it->second;
+}
+
+HWND State::NewWindow(Window w) {
+  w.serial = nextWindow++;
+  w.hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10000 + 4 * w.serial));
+  w.visible = (w.style & WS_VISIBLE) != 0;
+  if (Window* p = Win(w.parent)) p->children.push_back(w.hwnd);
+  HWND h = w.hwnd;
+  windows[reinterpret_cast<uintptr_t>(h)] = std::move(w);
+  return h;
+}
+
+}  // namespace winsim::detail
+
+namespace {
+
+bool IsKnownClass(State& s, const std::string& cls, DWORD* error) {
+  static const char* kAlways[] = {"ComboBox", "Button", "Static", "Edit", "ListBox", "#32770", "ScrollBar"};
+  for (const char* c : kAlways)
+    if (IEquals(cls, c)) return true;
+  if (IEquals(cls, PROGRESS_CLASSA)) {
+    // The common control classes exist once COMCTL32 registered them, which
+    // InitCommonControls guarantees.
+    if (s.commonControls) return true;
+  }
+  if (IEquals(cls, "RichEdit20A")) {
+    for (auto& m : s.modules)
+      if (m.builtin == Builtin::RichEdit) return true;
+  }
+  *error = ERROR_CANNOT_FIND_WND_CLASS;
+  return false;
+}
+
+std::string CursorName(HCURSOR h) {
+  if (!h) return "NULL";
+  uintptr_t id = reinterpret_cast<uintptr_t>(h) - 0x30000;
+  switch (id) {
+    case 32512:
+      return "IDC_ARROW";
+    case 32513:
+      return "IDC_IBEAM";
+    case 32514:
+      return "IDC_WAIT";
+    case 32515:
+      return "IDC_CROSS";
+    case 32516:
+      return "IDC_UPARROW";
+    case 32649:
+      return "IDC_HAND";
+    case 32650:
+      return "IDC_APPSTARTING";
+    default:
+      return Hex(reinterpret_cast<uintptr_t>(h));
+  }
+}
+
+void ScreenOrigin(const State& s, const Window& w, LONG* x, LONG* y) {
+  *x = w.rect.left;
+  *y = w.rect.top;
+  const Window* p = s.Win(w.parent);
+  while (p) {
+    *x += p->rect.left;
+    *y += p->rect.top;
+    p = s.Win(p->parent);
+  }
+}
+
+void DestroyTree(State& s, HWND hwnd) {
+  Window* w = s.Win(hwnd);
+  if (!w) return;
+  std::vector<HWND> kids = w->children;
+  for (HWND k : kids) DestroyTree(s, k);
+  if (Window* p = s.Win(w->parent)) p->children.erase(std::remove(p->children.begin(), p->children.end(), hwnd), p->children.end());
+  s.windows.erase(reinterpret_cast<uintptr_t>(hwnd));
+}
+
+int DefaultAnswer(UINT style) {
+  UINT type = style & MB_TYPEMASK;
+  int def = static_cast<int>((style & MB_DEFMASK) >> 8);
+  std::vector<int> buttons;
+  switch (type) {
+    case MB_OKCANCEL:
+      buttons = {IDOK, IDCANCEL};
+      break;
+    case MB_ABORTRETRYIGNORE:
+      buttons = {IDABORT, IDRETRY, IDIGNORE};
+      break;
+    case MB_YESNOCANCEL:
+      buttons = {IDYES, IDNO, IDCANCEL};
+      break;
+    case MB_YESNO:
+      buttons = {IDYES, IDNO};
+      break;
+    case MB_RETRYCANCEL:
+      buttons = {IDRETRY, IDCANCEL};
+      break;
+    case MB_CANCELTRYCONTINUE:
+      buttons = {IDCANCEL, IDTRYAGAIN, IDCONTINUE};
+      break;
+    default:
+      buttons = {IDOK};
+      break;
+  }
+  // A default button beyond the box's buttons falls back to the first.
+  return def < static_cast<int>(buttons.size()) ? buttons[static_cast<size_t>(def)] : buttons[0];
+}
+
+LRESULT ProgressMessage(State& s, Window& w, UINT msg, WPARAM wp, LPARAM lp) {
+  std::string tag = Machine::WindowTag(w.hwnd);
+  switch (msg) {
+    case PBM_SETRANGE:
+    case PBM_SETRANGE32: {
+      LRESULT old = MAKELRESULT(w.pbMin, w.pbMax);
+      if (msg == PBM_SETRANGE) {
+        w.pbMin = LOWORD(lp);
+        w.pbMax = HIWORD(lp);
+      } else {
+        w.pbMin = static_cast<int>(wp);
+        w.pbMax = static_cast<int>(lp);
+      }
+      w.pbPos = std::clamp(w.pbPos, std::min(w.pbMin, w.pbMax), std::max(w.pbMin, w.pbMax));
+      s.Log("Progress", {tag, msg == PBM_SETRANGE ? "PBM_SETRANGE" : "PBM_SETRANGE32", Dec(w.pbMin), Dec(w.pbMax)});
+      return old;
+    }
+    case PBM_SETSTEP: {
+      int old = w.pbStep;
+      w.pbStep = static_cast<int>(wp);
+      s.Log("Progress", {tag, "PBM_SETSTEP", Dec(w.pbStep)});
+      return old;
+    }
+    case PBM_STEPIT: {
+      int old = w.pbPos;
+      if (w.pbMin != w.pbMax) {
+        // As the common control does: past the maximum the bar starts over.
+        w.pbPos += w.pbStep;
+        if (w.pbPos > w.pbMax) w.pbPos = (w.pbPos - w.pbMin) % (w.pbMax - w.pbMin) + w.pbMin;
+        if (w.pbPos < w.pbMin) w.pbPos = (w.pbPos - w.pbMin) % (w.pbMax - w.pbMin) + w.pbMax;
+      }
+      s.Log("Progress", {tag, "PBM_STEPIT", Dec(w.pbPos)});
+      return old;
+    }
+    case PBM_SETPOS:
+    case PBM_DELTAPOS: {
+      int old = w.pbPos;
+      int want = msg == PBM_SETPOS ? static_cast<int>(wp) : w.pbPos + static_cast<int>(wp);
+      w.pbPos = std::clamp(want, w.pbMin, std::max(w.pbMin, w.pbMax));
+      s.Log("Progress", {tag, msg == PBM_SETPOS ? "PBM_SETPOS" : "PBM_DELTAPOS", Dec(w.pbPos)});
+      return old;
+    }
+    case PBM_GETPOS:
+      return w.pbPos;
+    case PBM_GETRANGE: {
+      if (lp) {
+        auto* r = reinterpret_cast<PBRANGE*>(lp);
+        r->iLow = w.pbMin;
+        r->iHigh = w.pbMax;
+      }
+      return wp ? w.pbMin : w.pbMax;
+    }
+    default:
+      return 0;
+  }
+}
+
+LRESULT ComboMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp) {
+  auto& items = w.items;
+  int count = static_cast<int>(items.size());
+  switch (msg) {
+    case CB_ADDSTRING:
+    case CB_INSERTSTRING: {
+      std::string text = Str(reinterpret_cast<const char*>(lp));
+      size_t at = items.size();
+      if (msg == CB_INSERTSTRING) {
+        int idx = static_cast<int>(static_cast<intptr_t>(wp));
+        if (idx > count) return CB_ERR;
+        if (idx >= 0) at = static_cast<size_t>(idx);
+      } else if (w.style & CBS_SORT) {
+        at = 0;
+        while (at < items.size() && ICompare(items[at], text) <= 0) ++at;
+      }
+      items.insert(items.begin() + static_cast<long>(at), text);
+      w.itemData.insert(w.itemData.begin() + static_cast<long>(at), 0);
+      if (w.curSel >= static_cast<int>(at)) ++w.curSel;
+      return static_cast<LRESULT>(at);
+    }
+    case CB_DELETESTRING: {
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count) return CB_ERR;
+      items.erase(items.begin() + idx);
+      w.itemData.erase(w.itemData.begin() + idx);
+      if (w.curSel == idx) w.curSel = -1;
+      return count - 1;
+    }
+    case CB_GETCOUNT:
+      return count;
+    case CB_GETLBTEXT: {
+      // No buffer size travels with this message: like Windows, winsim
+      // copies the whole item; the caller sizes its buffer with
+      // CB_GETLBTEXTLEN.
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count || !lp) return CB_ERR;
+      const std::string& t = items[static_cast<size_t>(idx)];
+      std::memcpy(reinterpret_cast<char*>(lp), t.c_str(), t.size() + 1);
+      return static_cast<LRESULT>(t.size());
+    }
+    case CB_GETLBTEXTLEN: {
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count) return CB_ERR;
+      return static_cast<LRESULT>(items[static_cast<size_t>(idx)].size());
+    }
+    case CB_FINDSTRING:
+    case CB_FINDSTRINGEXACT:
+    case CB_SELECTSTRING: {
+      std::string text = Str(reinterpret_cast<const char*>(lp));
+      int start = static_cast<int>(static_cast<intptr_t>(wp));
+      for (int k = 1; k <= count; ++k) {
+        int i = ((start < 0 ? -1 : start) + k) % count;
+        const std::string& it = items[static_cast<size_t>(i)];
+        bool match = msg == CB_FINDSTRINGEXACT ? IEquals(it, text)
+                                               : (it.size() >= text.size() && IEquals(it.substr(0, text.size()), text));
+        if (match) {
+          if (msg == CB_SELECTSTRING) {
+            w.curSel = i;
+            w.text = it;
+          }
+          return i;
+        }
+      }
+      return CB_ERR;
+    }
+    case CB_SETCURSEL: {
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count) {
+        w.curSel = -1;
+        return CB_ERR;
+      }
+      w.curSel = idx;
+      w.text = items[static_cast<size_t>(idx)];
+      return idx;
+    }
+    case CB_GETCURSEL:
+      return w.curSel;
+    case CB_RESETCONTENT:
+      items.clear();
+      w.itemData.clear();
+      w.curSel = -1;
+      return CB_OKAY;
+    case CB_LIMITTEXT:
+      return TRUE;
+    case CB_SETITEMDATA: {
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count) return CB_ERR;
+      w.itemData[static_cast<size_t>(idx)] = lp;
+      return TRUE;
+    }
+    case CB_GETITEMDATA: {
+      int idx = static_cast<int>(static_cast<intptr_t>(wp));
+      if (idx < 0 || idx >= count) return CB_ERR;
+      return w.itemData[static_cast<size_t>(idx)];
+    }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+// ---- Message boxes, beeps, cursors -------------------------------------------------------------
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+  State& s = S();
+  std::string text = Str(lpText);
+  std::string caption = lpCaption ? lpCaption : "Error";
+  if (hWnd && !s.Win(hWnd)) {
+    s.Log("MessageBox", {Machine::WindowTag(hWnd), text, caption, Hex(uType), "0", "invalid owner"});
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  int answer = 0;
+  std::string how = "unscripted";
+  if (s.owner->onMessageBox) {
+    if (auto a = s.owner->onMessageBox(hWnd, text, caption, uType)) {
+      answer = *a;
+      how = "scripted";
+    }
+  }
+  if (!answer) {
+    auto it = s.answers.find(caption);
+    if (it != s.answers.end() && !it->second.empty()) {
+      answer = it->second.front();
+      it->second.pop_front();
+      how = "scripted";
+    }
+  }
+  if (!answer) answer = DefaultAnswer(uType);
+  s.Log("MessageBox", {Machine::WindowTag(hWnd), text, caption, Hex(uType), Dec(answer), how});
+  return answer;
+}
+
+BOOL WINAPI MessageBeep(UINT uType) {
+  S().Log("Beep", {Hex(uType)});
+  return TRUE;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
+  State& s = S();
+  if (hInstance || !IS_INTRESOURCE(lpCursorName)) {
+    s.lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+    return nullptr;
+  }
+  uintptr_t id = reinterpret_cast<uintptr_t>(lpCursorName);
+  if (id < 32512 || id > 32651) {
+    s.lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+    return nullptr;
+  }
+  return reinterpret_cast<HCURSOR>(0x30000 + id);
+}
+
+HCURSOR WINAPI SetCursor(HCURSOR hCursor) {
+  State& s = S();
+  HCURSOR old = s.cursor;
+  s.cursor = hCursor;
+  s.Log("SetCursor", {CursorName(hCursor)});
+  return old;
+}
+
+int WINAPI GetSystemMetrics(int nIndex) {
+  State& s = S();
+  auto it = s.metrics.find(nIndex);
+  return it == s.metrics.end() ? 0 : it->second;
+}
+
+HGDIOBJ WINAPI GetStockObject(int i) {
+  if (i < 0 || i > 19 || i == 9) return nullptr;
+  return reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x40000 + i));
+}
+
+// ---- Windows -------------------------------------------------------------------------------------------
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam) {
+  State& s = S();
+  (void)lpParam;
+  DWORD e = 0;
+  std::string cls = IS_INTRESOURCE(lpClassName) ? "#" + Dec(reinterpret_cast<uintptr_t>(lpClassName)) : Str(lpClassName);
+  HWND result = nullptr;
+  if (!IsKnownClass(s, cls, &e)) {
+    // e set
+  } else if ((dwStyle & WS_CHILD) && !hWndParent) {
+    e = ERROR_TLW_WITH_WSCHILD;
+  } else if (hWndParent && !s.Win(hWndParent)) {
+    e = ERROR_INVALID_WINDOW_HANDLE;
+  } else {
+    Window w;
+    w.className = cls;
+    w.text = Str(lpWindowName);
+    w.style = dwStyle;
+    w.exStyle = dwExStyle;
+    w.rect = RECT{X, Y, X + nWidth, Y + nHeight};
+    w.parent = hWndParent;
+    w.id = (dwStyle & WS_CHILD) ? static_cast<int>(reinterpret_cast<intptr_t>(hMenu)) : 0;
+    w.instance = hInstance;
+    result = s.NewWindow(w);
+  }
+  s.Log("CreateWindow", {cls, Str(lpWindowName), Hex(dwStyle), Dec(X), Dec(Y), Dec(nWidth), Dec(nHeight),
+                         Machine::WindowTag(hWndParent), Dec(static_cast<int64_t>(reinterpret_cast<intptr_t>(hMenu))),
+                         Machine::WindowTag(result), Dec(e)});
+  if (e) s.lastError = e;
+  return result;
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd) {
+  State& s = S();
+  if (!s.Win(hWnd)) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return FALSE;
+  }
+  s.Log("DestroyWindow", {Machine::WindowTag(hWnd)});
+  DestroyTree(s, hWnd);
+  return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd) { return S().Win(hWnd) ? TRUE : FALSE; }
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
+  State& s = S();
+  const Window* w = s.Win(hWnd);
+  if (!w || !lpRect) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return FALSE;
+  }
+  *lpRect = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+  return TRUE;
+}
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
+  State& s = S();
+  const Window* w = s.Win(hWnd);
+  if (!w || !lpRect) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return FALSE;
+  }
+  LONG x, y;
+  ScreenOrigin(s, *w, &x, &y);
+  *lpRect = RECT{x, y, x + (w->rect.right - w->rect.left), y + (w->rect.bottom - w->rect.top)};
+  return TRUE;
+}
+
+HWND WINAPI GetParent(HWND hWnd) {
+  const Window* w = S().Win(hWnd);
+  return w ? w->parent : nullptr;
+}
+
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
+  State& s = S();
+  const Window* d = s.Win(hDlg);
+  if (!d) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return nullptr;
+  }
+  for (HWND c : d->children) {
+    const Window* w = s.Win(c);
+    if (w && w->id == nIDDlgItem) return c;
+  }
+  s.lastError = ERROR_CONTROL_ID_NOT_FOUND;
+  return nullptr;
+}
+
+int WINAPI GetDlgCtrlID(HWND hWnd) {
+  const Window* w = S().Win(hWnd);
+  return w ? w->id : 0;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  State& s = S();
+  Window* w = s.Win(hWnd);
+  if (!w) {
+    s.Log("Misuse", {"SendMessageA", "invalid window " + Machine::WindowTag(hWnd) + " message " + Hex(Msg)});
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  switch (Msg) {
+    case WM_SETTEXT:
+      w->text = Str(reinterpret_cast<const char*>(lParam));
+      return TRUE;
+    case WM_GETTEXT: {
+      if (!lParam || wParam == 0) return 0;
+      CopyOut(reinterpret_cast<char*>(lParam), wParam, w->text);
+      return static_cast<LRESULT>(std::strlen(reinterpret_cast<char*>(lParam)));
+    }
+    case WM_GETTEXTLENGTH:
+      return static_cast<LRESULT>(w->text.size());
+    case WM_SETFONT:
+      w->font = wParam;
+      return 0;
+    case WM_GETFONT:
+      return static_cast<LRESULT>(w->font);
+    case BM_GETCHECK:
+      return w->check;
+    case BM_SETCHECK:
+      w->check = static_cast<int>(wParam);
+      return 0;
+    default:
+      break;
+  }
+  if (IEquals(w->className, PROGRESS_CLASSA)) return ProgressMessage(s, *w, Msg, wParam, lParam);
+  if (IEquals(w->className, "ComboBox")) return ComboMessage(*w, Msg, wParam, lParam);
+  return 0;
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  HWND item = GetDlgItem(hDlg, nIDDlgItem);
+  return item ? SendMessageA(item, Msg, wParam, lParam) : 0;
+}
+
+static LONG_PTR* Slot(Window& w, int index, bool ptrLayout) {
+  switch (index) {
+    case GWL_USERDATA:
+      return &w.userData;
+    case 0:
+      return &w.msgResult;  // DWL_MSGRESULT and DWLP_MSGRESULT
+    default:
+      break;
+  }
+  if (ptrLayout) {
+    if (index == DWLP_DLGPROC) return &w.dlgProc;
+    if (index == DWLP_USER) return &w.dlgUser;
+  } else {
+    if (index == DWL_DLGPROC) return &w.dlgProc;
+    if (index == DWL_USER) return &w.dlgUser;
+  }
+  return nullptr;
+}
+
+static LONG_PTR SetLong(HWND hWnd, int nIndex, LONG_PTR v, bool ptrLayout) {
+  State& s = S();
+  Window* w = s.Win(hWnd);
+  if (!w) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  LONG_PTR old = 0;
+  switch (nIndex) {
+    case GWL_STYLE:
+      old = w->style;
+      w->style = static_cast<DWORD>(v);
+      return old;
+    case GWL_EXSTYLE:
+      old = w->exStyle;
+      w->exStyle = static_cast<DWORD>(v);
+      return old;
+    case GWL_ID:
+      old = w->id;
+      w->id = static_cast<int>(v);
+      return old;
+    default:
+      break;
+  }
+  LONG_PTR* slot = Slot(*w, nIndex, ptrLayout);
+  if (!slot) {
+    s.lastError = 1413;  // ERROR_INVALID_INDEX
+    return 0;
+  }
+  old = *slot;
+  *slot = v;
+  return old;
+}
+
+static LONG_PTR GetLong(HWND hWnd, int nIndex, bool ptrLayout) {
+  State& s = S();
+  Window* w = s.Win(hWnd);
+  if (!w) {
+    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
+    return 0;
+  }
+  switch (nIndex) {
+    case GWL_STYLE:
+      return w->style;
+    case GWL_EXSTYLE:
+      return w->exStyle;
+    case GWL_ID:
+      return w->id;
+    case GWL_HWNDPARENT:
+      return reinterpret_cast<LONG_PTR>(w->parent);
+    case GWL_HINSTANCE:
+      return reinterpret_cast<LONG_PTR>(w->instance);
+    default:
+      break;
+  }
+  LONG_PTR* slot = Slot(*w, nIndex, ptrLayout);
+  if (!slot) {
+    s.lastError = 1413;
+    return 0;
+  }
+  return *slot;
+}
+
+LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
+  return static_cast<LONG>(SetLong(hWnd, nIndex, dwNewLong, false));
+}
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) { return static_cast<LONG>(GetLong(hWnd, nIndex, false)); }
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+  return SetLong(hWnd, nIndex, dwNewLong, true);
+}
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) { return GetLong(hWnd, nIndex, true); }
+
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
+  Window* w = S().Win(hWnd);
+  if (!w) return FALSE;
+  w->text = Str(lpString);
+  return TRUE;
+}
+
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
+  Window* w = S().Win(hWnd);
+  if (!w || !lpString || nMaxCount <= 0) return 0;
+  CopyOut(lpString, static_cast<size_t>(nMaxCount), w->text);
+  return static_cast<int>(std::strlen(lpString));
+}
+
+BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
+  HWND item = GetDlgItem(hDlg, nIDDlgItem);
+  return item ? SetWindowTextA(item, lpString) : FALSE;
+}
+
+UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax) {
+  HWND item = GetDlgItem(hDlg, nIDDlgItem);
+  if (!item) {
+    if (lpString && cchMax > 0) lpString[0] = '\0';
+    return 0;
+  }
+  return static_cast<UINT>(GetWindowTextA(item, lpString, cchMax));
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+  Window* w = S().Win(hWnd);
+  if (!w) return FALSE;
+  BOOL was = w->visible ? TRUE : FALSE;
+  w->visible = nCmdShow != SW_HIDE;
+  return was;
+}
+
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) {
+  Window* w = S().Win(hWnd);
+  if (!w) return FALSE;
+  BOOL wasDisabled = w->enabled ? FALSE : TRUE;
+  w->enabled = bEnable != FALSE;
+  return wasDisabled;
+}
+
+// ---- Restart -----------------------------------------------------------------------------------------------
+BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
+  State& s = S();
+  DWORD e = 0;
+  bool needsPrivilege = (uFlags & (EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF)) != 0;
+  if (s.owner->faults.exitWindowsEx)
+    e = *s.owner->faults.exitWindowsEx;
+  else if (s.IsNT() && needsPrivilege && !s.shutdownPrivilege)
+    e = ERROR_PRIVILEGE_NOT_HELD;  // the NT family checks SE_SHUTDOWN_NAME
+  if (!e && (uFlags & EWX_REBOOT)) s.restartRequested = true;
+  s.Log("ExitWindowsEx", {Hex(uFlags), Hex(dwReason), Dec(e)});
+  if (e) s.lastError = e;
+  return e ? FALSE : TRUE;
+}
+
+// ---- COMCTL32 -------------------------------------------------------------------------------------------------
+void WINAPI InitCommonControls(void) {
+  State& s = S();
+  s.commonControls = true;
+  s.Log("InitCommonControls", {});
+}
+
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
+  State& s = S();
+  if (!picce || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
+  s.commonControls = true;
+  s.Log("InitCommonControls", {Hex(picce->dwICC)});
+  return TRUE;
+}
