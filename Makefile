@@ -3,8 +3,9 @@ JOBS ?= 2
 NATIVE := build/native
 ASAN := build/asan
 WIN := build/win
+WIN64 := build/win64
 
-.PHONY: all bootstrap native asan win test unit-test asan-test wine-test demo clean
+.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo clean
 
 all: native win
 
@@ -19,9 +20,19 @@ asan: bootstrap
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON >/dev/null
 	cmake --build $(ASAN) -j$(JOBS)
 
+# Setup.exe as shipped: 32-bit, MinGW-w64 i686.
 win: bootstrap
 	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(WIN) -j$(JOBS)
+
+# The same sources for x86-64: what the Wine tests run on kernels that cannot
+# start Wine's 32-bit loader (scripts/wine-arch decides).
+win64: bootstrap
+	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(WIN64) -j$(JOBS)
+
+wine-build: native win
+	@if [ "$$(scripts/wine-arch)" = win64 ]; then $(MAKE) --no-print-directory win64; fi
 
 unit-test: native
 	ctest --test-dir $(NATIVE) --output-on-failure -j$(JOBS)
@@ -29,8 +40,8 @@ unit-test: native
 asan-test: asan
 	ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
 
-wine-test: native win
-	tests/wine/run
+wine-test: wine-build
+	WINE_TEST_ARCH=$$(scripts/wine-arch) tests/wine/run --jobs $(JOBS)
 
 # Every test: native unit tests, the same under the sanitizers, then the
 # real-platform tests under Wine.
@@ -38,8 +49,8 @@ test: unit-test asan-test wine-test
 
 # Builds Setup.exe and the sample distribution, installs it quietly into a
 # fresh Wine prefix and reports what went where.
-demo: native win
-	scripts/demo
+demo: wine-build
+	WINE_TEST_ARCH=$$(scripts/wine-arch) scripts/demo
 
 clean:
 	rm -rf build
