@@ -21,14 +21,14 @@ asan: bootstrap
 	cmake --build $(ASAN) -j$(JOBS)
 
 # Setup.exe as shipped: 32-bit, MinGW-w64 i686.
-win: bootstrap
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+win: native
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DSZDDPACK=$(CURDIR)/$(NATIVE)/tools/szddpack >/dev/null
 	cmake --build $(WIN) -j$(JOBS)
 
 # The same sources for x86-64: what the Wine tests run on kernels that cannot
 # start Wine's 32-bit loader (scripts/wine-arch decides).
-win64: bootstrap
-	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+win64: native
+	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DSZDDPACK=$(CURDIR)/$(NATIVE)/tools/szddpack >/dev/null
 	cmake --build $(WIN64) -j$(JOBS)
 
 wine-build: native win

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <ddeml.h>
+#include <richedit.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <setupapi.h>

@@ -4,6 +4,7 @@
 #include "install/install.h"
 #include "setup/setup.h"
 #include "uninstall/uninstall.h"
+#include "wizard/wizard.h"
 
 #include <cstring>
 
@@ -88,7 +89,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     UninstallProduct(nullptr);
     return 1;
   }
-  // The interactive wizard arrives with its own pages; until then this road
-  // ends here without showing or launching anything.
+
+  // The rich edit library lives as long as the wizard; it comes from the
+  // system directory only, never from beside a downloaded Setup.exe.
+  setupState.richEditModule = LoadSystemLibrary("RICHED20.DLL");
+  if (RunWizard() == -1) ShowCommonControlsError();
+  if (setupState.richEditModule != nullptr) {
+    FreeLibrary(setupState.richEditModule);
+    setupState.richEditModule = nullptr;
+  }
+  LaunchSelectedItems();
   return 1;
 }

@@ -3,9 +3,12 @@
 // instance and conversation and releases them before it returns.
 #include "install/install.h"
 #include "shell/shell.h"
+#include "wizard/wizard.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -49,6 +52,24 @@ std::string QuoteArgument(const char* argument) {
   return quoted;
 }
 
+// True when the Program Group page lists a group of this name (compared
+// without regard to case): the installation then shows that group instead
+// of creating it.
+bool GroupIsListed(const char* groupName) {
+  if (groupPageWindow == nullptr) return false;
+  HWND combo = GetDlgItem(groupPageWindow, IDC_GROUP_NAME);
+  LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length < 0) continue;
+    std::vector<char> entry(static_cast<size_t>(length) + 1, '\0');
+    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry.data()));
+    entry.back() = '\0';
+    if (lstrcmpiA(entry.data(), groupName) == 0) return true;
+  }
+  return false;
+}
+
 // The group routine behind CreateProgramGroup (and, for removal, the delete
 // form): one command in one conversation.
 int GroupCommand(const char* groupName, bool create) {
@@ -60,8 +81,13 @@ int GroupCommand(const char* groupName, bool create) {
   }
   std::string command;
   try {
-    command = create ? FormatProgmanCommand("CreateGroup", groupName)
-                     : FormatProgmanCommand("DeleteGroup", groupName);
+    if (!create) {
+      command = FormatProgmanCommand("DeleteGroup", groupName);
+    } else if (GroupIsListed(groupName)) {
+      command = FormatProgmanCommand("ShowGroup", groupName, "1");
+    } else {
+      command = FormatProgmanCommand("CreateGroup", groupName);
+    }
   } catch (const std::bad_alloc&) {
     AdvanceProgress(10);
     return 0;
@@ -104,6 +130,86 @@ std::string FormatProgmanCommand(const char* command, const char* first, const c
   if (second != nullptr) text.append(",").append(QuoteArgument(second));
   text.append(")]");
   return text;
+}
+
+int ListProgramGroups() {
+  DWORD instance = 0;
+  if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
+    MessageBeep(MB_ICONEXCLAMATION);
+    return 0;
+  }
+  // At most one error is recorded: the first failure ends the exchange.
+  UINT error = 0;
+  HDDEDATA reply = nullptr;
+  HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+  if (service == nullptr) {
+    error = DdeGetLastError(instance);
+  } else {
+    CONVCONTEXT context = ConversationContext();
+    HCONV conversation = DdeConnect(instance, service, service, &context);
+    if (conversation == nullptr) {
+      error = DdeGetLastError(instance);
+    } else {
+      HSZ item = DdeCreateStringHandleA(instance, "Groups", CP_WINANSI);
+      if (item == nullptr) {
+        error = DdeGetLastError(instance);
+      } else {
+        reply = DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_REQUEST, 1000, nullptr);
+        if (reply == nullptr) error = DdeGetLastError(instance);
+        DdeFreeStringHandle(instance, item);
+      }
+      DdeDisconnect(conversation);
+    }
+    DdeFreeStringHandle(instance, service);
+  }
+
+  std::vector<char> groups;
+  bool haveCopy = false;
+  if (reply != nullptr) {
+    DWORD size = 0;
+    LPBYTE data = DdeAccessData(reply, &size);
+    if (data == nullptr) {
+      error = DdeGetLastError(instance);
+    } else {
+      try {
+        groups.assign(data, data + size);
+        groups.push_back('\0');
+        haveCopy = true;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    DdeUnaccessData(reply);
+    DdeFreeDataHandle(reply);
+  }
+
+  if (haveCopy) {
+    // One group per line. A run of line feeds is one separator; the last
+    // carriage return of a line ends its name. A reply with a NUL inside
+    // ends there.
+    HWND combo = GetDlgItem(groupPageWindow, IDC_GROUP_NAME);
+    char* text = groups.data();
+    char* end = text + std::strlen(text);
+    char* position = text;
+    while (position < end) {
+      while (position < end && *position == '\n') ++position;
+      if (position >= end) break;
+      char* lineEnd = std::strchr(position, '\n');
+      if (lineEnd == nullptr) lineEnd = end;
+      *lineEnd = '\0';
+      char* carriageReturn = std::strrchr(position, '\r');
+      if (carriageReturn != nullptr) *carriageReturn = '\0';
+      SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(position));
+      position = lineEnd + 1;
+    }
+  }
+
+  if (error != 0 && !setupState.quietInstall) {
+    char message[32];
+    std::snprintf(message, sizeof(message), "DDE Error = %04X", error);
+    MessageBoxA(nullptr, message, "Unable to Load Program Groups", MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+  }
+  DdeUninitialize(instance);
+  return 1;
 }
 
 int CreateProgramGroup(const char* groupName) { return GroupCommand(groupName, true); }

@@ -17,6 +17,8 @@ bool IsPlainGroupName(const char* name);
 // Program Manager client. Each opens and closes its own DDE instance and
 // conversation. Results: 0 when the DDE library could not be initialised (or
 // the command buffers prepared), else 1.
+// Fills the Program Group page's combo box with the shell's group names.
+int ListProgramGroups();
 int CreateProgramGroup(const char* groupName);
 int AddProgramItems();
 // Removal: the items of the recorded group (made the shell's active group
