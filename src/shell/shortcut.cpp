@@ -41,7 +41,13 @@ bool BuildDesktopShortcutPath(char* linkPath) {
 }
 
 void CreateDesktopShortcut() {
-  if (CoInitialize(nullptr) != S_OK) return;
+  // S_FALSE only says that COM was already initialised on this thread, which
+  // it is in the wizard: the rich edit control of the agreement page
+  // initialises OLE (measured under Wine: CoInitialize then gave S_FALSE
+  // and no shortcut was made although the user asked for one). It is a
+  // success and is balanced like one; a real failure (another apartment
+  // model) still means no shortcut.
+  if (FAILED(CoInitialize(nullptr))) return;
   PathBuffer target = {};
   PathBuffer linkPath = {};
   if (CopyText(target, kPathSize, setupState.installDir) && JoinPath(target, kPathSize, "QXFTP.EXE") &&

@@ -451,14 +451,21 @@ TEST_F(InstallTest, ShortcutFallsBackToTheWindowsDirectory) {
   EXPECT_EQ(m().savedLinks()[0].path, m().WindowsDir() + "\\VORTAN FTP.LNK");
 }
 
-TEST_F(InstallTest, NoShortcutWhenComIsAlreadyInitialisedOrNotAsked) {
+TEST_F(InstallTest, ShortcutAlsoWhenComIsAlreadyInitialisedButNotInAnotherApartment) {
   m().faults.comAlreadyInitialised = true;
   Install(QuietIni());
-  EXPECT_TRUE(m().savedLinks().empty());
+  EXPECT_EQ(m().savedLinks().size(), 1u) << "S_FALSE is a success";
+  EXPECT_EQ(m().outstanding().Describe(), "") << "and it is balanced like one";
 
   ResetSetupState();
   UseVersion(WindowsVersion::XP);
   SeedDistribution();
+  m().faults.comMultithreaded = true;
+  Install(QuietIni());
+  EXPECT_TRUE(m().savedLinks().empty());
+}
+
+TEST_F(InstallTest, NoShortcutWhenNotAsked) {
   Install(IniWith("ShortCut=Y", "ShortCut=N"));
   EXPECT_TRUE(m().savedLinks().empty());
 }
