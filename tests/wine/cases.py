@@ -6,6 +6,9 @@ To add one, append to CASES, for example:
     install_case("win2k_common_working_dir", "win2k",
                  "Windows 2000 with the shared working folder",
                  {"FTPSetup": {"UseAllUsersCommonFolderAsWorkingDir": "Y"}}),
+
+A quiet removal after such an installation is removal_case(...) with the same
+kind of changes (lib/uninstall.py; README.md, "Quiet removal").
 """
 from __future__ import annotations
 
@@ -16,6 +19,7 @@ from lib import setupini
 from lib.checks import Checks
 from lib.install import join
 from lib.scenario import TOOLS, Case, Paths, Session, quiet_install
+from lib.uninstall import removal_case
 
 SUPPORT = {f"Line{n}": f"Support line {n}: call +1 555 0100 ext. {n}" for n in range(1, 8)}
 ABOUT = {
@@ -115,4 +119,38 @@ CASES = [
         "installation succeeds",
         {"FTPSetup": {"DestinationDir": None, "UseAllUsersCommonFolderAsWorkingDir": "Y"},
          "About": {"Name": "Example Corp IT"}}),
+
+    # Quiet removal (lib/uninstall.py): install, remove with a SETUP.INI that
+    # has QuietModeUnInstall=Y, check, then restart with wineboot -r and check
+    # that the deferred deletions were carried out.
+    removal_case(
+        "xp_remove_same_session", "winxp",
+        "XP, removal right after the installation in the same desktop session, data in the working "
+        "folder: everything goes, the success box, the restart leaves Program Files\\VORTAN",
+        {}, working_files=(r"Transfer\queue.dat", r"Config\user.cfg", r"Traces\ftp.log", "notes.txt")),
+    removal_case(
+        "win7_remove_held_file", "win7",
+        "Windows 7, a data file held open: its deletion waits for the restart, the reboot question "
+        "is answered No, the restart deletes it",
+        {}, held=r"Transfer\busy.dat"),
+    removal_case(
+        "win98_remove_wininit", "win98",
+        "Windows 98, a held file in Config: NUL= lines in WININIT.INI name short paths, the restart "
+        "deletes the files",
+        {"FTPSetup": {"DestinationDir": None}}, held=r"Config\busy.cfg"),
+    removal_case(
+        "xp_remove_later_session", "winxp",
+        "XP, removal in a later desktop session (the Program Manager server has no active group) by the "
+        "installed UNINS.EXE: the group and its items are still deleted, UNINS.EXE goes at the restart",
+        {}, later_session=True, uninstaller=True),
+    removal_case(
+        "win10_remove_per_user", "win10",
+        "Windows 10, a per-user installation (BaseRegistry 2) removed with only QuietModeUnInstall: "
+        "found in HKCU and removed",
+        {"FTPSetup": {"BaseRegistry": "2", "DestinationDir": r"C:\Apps\VORTAN FTP",
+                      "UseAllUsersCommonFolderAsWorkingDir": "Y"}}),
+    removal_case(
+        "xp_remove_not_installed", "winxp",
+        "XP, removal with nothing installed: one error box and nothing changes",
+        None),
 ]

@@ -19,6 +19,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from cases import CASES  # noqa: E402
+from cases_wizard import CASES as WIZARD_CASES  # noqa: E402
+CASES = CASES + WIZARD_CASES
 from lib.scenario import Paths, run_case  # noqa: E402
 from lib.wineenv import Arch, WineError, ensure_base  # noqa: E402
 
