@@ -136,6 +136,32 @@ struct Window {
   bool enabled = true, visible = false;
   int check = BST_UNCHECKED;
   WPARAM font = 0;
+  // Edit, rich edit and combo box: the most characters the user may type
+  // (and, for the rich edit control, that WM_SETTEXT keeps); -1 for the
+  // class default.
+  long textLimit = -1;
+  // Static icon controls of dialog templates: the icon's resource ordinal.
+  int iconId = 0;
+  bool iconFound = false;
+};
+
+// ---- Resources ------------------------------------------------------------------------
+// One resource of a loaded .res file. Type and name are "#<ordinal>" or the
+// upper-case string name.
+struct ResourceItem {
+  std::string type, name;
+  WORD language = 0;
+  std::vector<uint8_t> data;
+};
+
+// ---- Dialogs and property sheets ----------------------------------------------------------
+struct PropPageObj;  // an HPROPSHEETPAGE (propsheet.cpp)
+struct Sheet;        // a property sheet while PropertySheetA runs (propsheet.cpp)
+struct PostedMessage {
+  HWND hwnd = nullptr;
+  UINT msg = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
 };
 
 // ---- Modules -------------------------------------------------------------------------
@@ -252,6 +278,13 @@ struct State {
   std::vector<Module> modules;
   int nextModule = 1;
 
+  // Resources by module handle, dialogs and property sheets.
+  std::map<uintptr_t, std::vector<std::unique_ptr<ResourceItem>>> resources;
+  std::map<PropPageObj*, std::shared_ptr<PropPageObj>> propPages;
+  std::vector<Sheet*> sheets;  // innermost last
+  std::deque<PostedMessage> posted;
+  std::deque<UserAction> wizardScript;
+
   // Processes and tokens.
   std::vector<ProcessRecord> processes;
   std::map<uintptr_t, ProcessObj> processHandles;
@@ -338,6 +371,39 @@ DWORD WINAPI Sim_VerInstallFileA(UINT flags, LPCSTR src, LPCSTR dst, LPCSTR srcD
                                  LPSTR tmpFile, PUINT tmpLen);
 BOOL WINAPI Sim_SetupIterateCabinetA(PCSTR cabinet, DWORD reserved, PSP_FILE_CALLBACK_A handler, PVOID context);
 HRESULT WINAPI Sim_SHGetFolderPathA(HWND hwnd, int csidl, HANDLE token, DWORD flags, LPSTR path);
+
+// Dialogs (dialogs.cpp). A dialog window's procedure sees the message
+// first; *result is what SendMessageA returns when it handled it.
+bool DialogProcHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+// Class behaviour winsim adds to SendMessageA before its generic handling
+// (text limits, rich edit text, BM_CLICK).
+bool ControlHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+// Creates a dialog from a template resource; nullptr when the template is
+// missing or corrupt or a control cannot be made (*error says which).
+HWND CreateDialogFromResource(State& s, HINSTANCE instance, LPCSTR name, HWND parent, DWORD forceStyle, DWORD dropStyle,
+                              DLGPROC proc, LPARAM param, LONG_PTR* initResult, DWORD* error);
+// Template size in pixels (the fixed dialog base units), for the sheet's
+// page area.
+bool DialogTemplateSize(State& s, HINSTANCE instance, LPCSTR name, SIZE* pixels);
+int DluToPixelX(int dlu);
+int DluToPixelY(int dlu);
+// A user's click on a control: auto buttons toggle, then the parent dialog
+// gets WM_COMMAND. Returns "" on success, else why it was refused.
+// With dryRun nothing happens: only the refusal is computed.
+std::string UserClick(State& s, HWND control, bool dryRun);
+std::string UserType(State& s, HWND control, const std::string& text, bool dryRun);
+std::string UserSelect(State& s, HWND control, int index, bool dryRun);
+// Is the window class known to CreateWindowExA (user32.cpp)?
+bool ClassKnown(State& s, const std::string& cls, DWORD* error);
+// Resources (resources.cpp): "#<n>" for an ordinal, else the text.
+std::string ResourceKey(LPCSTR nameOrOrdinal);
+const ResourceItem* FindResourceItem(const State& s, HMODULE module, const std::string& type, const std::string& name,
+                                     DWORD* error);
+// Property sheets (propsheet.cpp).
+Sheet* SheetOf(State& s, HWND hwnd);
+bool SheetHandles(State& s, Sheet* sheet, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+// Delivers posted messages for windows that still exist.
+void DeliverPosted(State& s);
 
 // The current machine's state.
 State& S();

@@ -105,6 +105,7 @@ std::string Outstanding::Describe() const {
   add("comObjects", comObjects);
   add("comInitialised", comInitialised);
   add("pidls", pidls);
+  add("propSheetPages", propSheetPages);
   add("mallocRefs", mallocRefs);
   return r;
 }
@@ -771,6 +772,7 @@ Outstanding Machine::outstanding() const {
   o.comObjects = static_cast<int>(s.comLive.size());
   o.comInitialised = s.comInit;
   o.pidls = static_cast<int>(s.pidls.size());
+  o.propSheetPages = static_cast<int>(s.propPages.size());
   o.mallocRefs = s.mallocRefs;
   return o;
 }

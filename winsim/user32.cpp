@@ -25,6 +25,7 @@ HWND State::NewWindow(Window w) {
   w.serial = nextWindow++;
   w.hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x10000 + 4 * w.serial));
   w.visible = (w.style & WS_VISIBLE) != 0;
+  if (w.style & WS_DISABLED) w.enabled = false;
   if (Window* p = Win(w.parent)) p->children.push_back(w.hwnd);
   HWND h = w.hwnd;
   windows[reinterpret_cast<uintptr_t>(h)] = std::move(w);
@@ -51,6 +52,12 @@ bool IsKnownClass(State& s, const std::string& cls, DWORD* error) {
   *error = ERROR_CANNOT_FIND_WND_CLASS;
   return false;
 }
+
+}  // namespace
+
+bool winsim::detail::ClassKnown(State& s, const std::string& cls, DWORD* error) { return IsKnownClass(s, cls, error); }
+
+namespace {
 
 std::string CursorName(HCURSOR h) {
   if (!h) return "NULL";
@@ -459,6 +466,13 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     s.lastError = ERROR_INVALID_WINDOW_HANDLE;
     return 0;
   }
+  LRESULT handled = 0;
+  if (Sheet* sheet = SheetOf(s, hWnd))
+    if (SheetHandles(s, sheet, Msg, wParam, lParam, &handled)) return handled;
+  if (DialogProcHandles(s, hWnd, Msg, wParam, lParam, &handled)) return handled;
+  if (ControlHandles(s, hWnd, Msg, wParam, lParam, &handled)) return handled;
+  w = s.Win(hWnd);  // the dialog procedure may have destroyed it
+  if (!w) return 0;
   switch (Msg) {
     case WM_SETTEXT:
       w->text = Str(reinterpret_cast<const char*>(lParam));
@@ -585,10 +599,10 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) { return GetLong(hWnd, nIndex, true); }
 
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
-  Window* w = S().Win(hWnd);
-  if (!w) return FALSE;
-  w->text = Str(lpString);
-  return TRUE;
+  // As on Windows, the text goes through WM_SETTEXT, so that a rich edit
+  // control keeps its limit and a dialog procedure sees it.
+  if (!S().Win(hWnd)) return FALSE;
+  return SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
 }
 
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {

@@ -89,6 +89,7 @@ struct Outstanding {
   int comInitialised = 0;   // CoInitialize successes minus CoUninitialize calls
   int pidls = 0;            // item lists handed out and not freed
   int mallocRefs = 0;       // shell allocator references not released
+  int propSheetPages = 0;   // CreatePropertySheetPageA pages never given to a sheet nor destroyed
   // "" when nothing is outstanding, else "name=count" pairs.
   std::string Describe() const;
   bool Clean() const { return Describe().empty(); }
@@ -121,6 +122,8 @@ struct Faults {
   // AdjustTokenPrivileges succeeds but sets ERROR_NOT_ALL_ASSIGNED and
   // leaves the privilege disabled (a user without the right).
   bool privilegeNotAssigned = false;
+  // PropertySheetA cannot create its window and returns -1.
+  bool propertySheet = false;
 };
 
 struct ProcessRecord {
@@ -137,7 +140,72 @@ struct SavedLink {
 
 namespace detail {
 struct State;
+struct Sheet;
 }
+
+// The buttons of a wizard's frame.
+enum class WizButton { Back, Next, Finish, Cancel, Help };
+const char* WizButtonName(WizButton b);
+
+class WizardView;
+
+// One step of the scripted wizard user. Each step but Inspect is one input:
+// the sheet takes one step each time it waits for input.
+struct UserAction {
+  enum class Kind { Click, Type, Select, Press, Inspect };
+  Kind kind = Kind::Press;
+  int id = 0;             // control id on the current page (Click, Type, Select)
+  std::string text;       // Type
+  int index = 0;          // Select: the combo box item
+  WizButton button = WizButton::Cancel;  // Press
+  std::function<void(WizardView&)> inspect;  // Inspect: runs, takes no input, and the next step follows
+
+  static UserAction Click(int id);
+  static UserAction Type(int id, std::string text);
+  static UserAction Select(int id, int index);
+  static UserAction Press(WizButton b);
+  static UserAction Inspect(std::function<void(WizardView&)> f);
+};
+
+// What the scripted user sees of the open wizard, and what it can do. Reads
+// of a control that does not exist give "", false or an empty list.
+class WizardView {
+ public:
+  bool Open() const;       // the sheet has not closed yet
+  int Page() const;        // index of the current page, -1 while none
+  HWND Sheet() const;
+  HWND PageWindow() const;            // the current page
+  HWND PageWindow(int index) const;   // nullptr until that page was first shown
+  HWND Control(int id) const;         // a control of the current page
+  std::string Caption() const;        // the sheet's title
+  std::string Text(int id) const;     // GetWindowText of a control of the current page
+  bool Checked(int id) const;
+  bool Enabled(int id) const;         // the control's own state
+  bool Visible(int id) const;         // the control's own state (ShowWindow / WS_VISIBLE)
+  std::vector<std::string> Items(int id) const;  // combo box list
+  DWORD WizButtons() const;           // the PSWIZB_ flags last set (PSWIZB_BACK | PSWIZB_NEXT at first)
+  bool CanPress(WizButton b) const;   // the button is shown and enabled
+  std::string ButtonText(WizButton b) const;
+  RECT SheetRect() const;             // GetWindowRect of the frame, screen coordinates
+  std::string SheetText(int id) const;  // a control of the frame itself
+
+  // Input. Each returns true when the input was taken; a refusal (disabled,
+  // hidden, missing control, closed sheet) is journaled as WizardUser.
+  bool Click(int id);
+  bool Type(int id, const std::string& text);
+  bool Select(int id, int index);
+  bool Press(WizButton b);
+
+  WizardView(class Machine& m, detail::Sheet* sheet) : machine_(m), sheet_(sheet) {}
+  int inputs() const { return inputs_; }
+
+ private:
+  bool Refuse(const std::string& what, const std::string& why);
+  bool Input(const std::string& what, const std::function<std::string(bool dryRun)>& act);
+  class Machine& machine_;
+  detail::Sheet* sheet_;
+  int inputs_ = 0;
+};
 
 class Machine {
  public:
@@ -274,6 +342,30 @@ class Machine {
   const std::vector<ProcessRecord>& processes() const;
   const std::vector<SavedLink>& savedLinks() const;
   bool restartRequested() const;  // ExitWindowsEx succeeded with EWX_REBOOT
+
+  // ---- Resources, dialogs, the wizard -----------------------------------------------
+  // Loads a Win32 .res file (as `windres -O res` writes it) from the host
+  // file system as the resources of a module (nullptr: the program). False,
+  // with the reason in *why, when the file is missing, truncated or corrupt;
+  // nothing of a bad file is kept.
+  bool LoadResourceFile(const std::string& unixPath, HINSTANCE module = nullptr, std::string* why = nullptr);
+  bool LoadResourceBytes(const std::vector<uint8_t>& res, HINSTANCE module = nullptr, std::string* why = nullptr);
+  // "type/name" of each loaded resource ("#5/#1001", "#10/ID_RES_SLA").
+  std::vector<std::string> ResourceList(HINSTANCE module = nullptr) const;
+  // Steps of the wizard user, taken in order while PropertySheetA waits for
+  // input; appended to what is left.
+  void ScriptWizard(std::vector<UserAction> actions);
+  size_t UnusedWizardActions() const;
+  // Called each time the sheet waits for input and the script is empty. A
+  // call that gives no input ends the script: the user presses Cancel.
+  std::function<void(WizardView&)> onWizardIdle;
+  // Control state by window.
+  bool IsChecked(HWND hwnd) const;
+  bool IsEnabledWindow(HWND hwnd) const;
+  bool IsShownWindow(HWND hwnd) const;
+  long TextLimit(HWND hwnd) const;   // the class default when never set
+  WPARAM FontOf(HWND hwnd) const;    // the last WM_SETFONT
+  int IconOf(HWND hwnd, bool* found = nullptr) const;  // a template icon control's resource ordinal
 
   // ---- Program Manager, faults, journal, resources -------------------------------------
   Progman& progman();

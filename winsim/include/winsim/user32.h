@@ -241,6 +241,114 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SWP_NOACTIVATE 0x0010
 #define HWND_TOP ((HWND)0)
 
+// Dialog template styles.
+#define DS_ABSALIGN 0x01
+#define DS_SYSMODAL 0x02
+#define DS_LOCALEDIT 0x20
+#define DS_SETFONT 0x40
+#define DS_MODALFRAME 0x80
+#define DS_NOIDLEMSG 0x100
+#define DS_SETFOREGROUND 0x200
+#define DS_3DLOOK 0x0004
+#define DS_FIXEDSYS 0x0008
+#define DS_NOFAILCREATE 0x0010
+#define DS_CONTROL 0x0400
+#define DS_CENTER 0x0800
+#define DS_CENTERMOUSE 0x1000
+#define DS_CONTEXTHELP 0x2000
+#define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
+
+// Button styles, notifications and states.
+#define BS_PUSHBUTTON 0x00000000
+#define BS_DEFPUSHBUTTON 0x00000001
+#define BS_CHECKBOX 0x00000002
+#define BS_AUTOCHECKBOX 0x00000003
+#define BS_RADIOBUTTON 0x00000004
+#define BS_3STATE 0x00000005
+#define BS_AUTO3STATE 0x00000006
+#define BS_GROUPBOX 0x00000007
+#define BS_USERBUTTON 0x00000008
+#define BS_AUTORADIOBUTTON 0x00000009
+#define BS_OWNERDRAW 0x0000000B
+#define BS_TYPEMASK 0x0000000F
+#define BN_CLICKED 0
+#define BST_INDETERMINATE 0x0002
+
+// Static control styles.
+#define SS_LEFT 0x00000000
+#define SS_CENTER 0x00000001
+#define SS_RIGHT 0x00000002
+#define SS_ICON 0x00000003
+#define SS_BLACKRECT 0x00000004
+#define SS_ETCHEDHORZ 0x00000010
+#define SS_TYPEMASK 0x0000001F
+#define SS_NOTIFY 0x00000100
+#define STN_CLICKED 0
+
+// Edit control styles, notifications and messages.
+#define ES_LEFT 0x0000
+#define ES_MULTILINE 0x0004
+#define ES_UPPERCASE 0x0008
+#define ES_LOWERCASE 0x0010
+#define ES_PASSWORD 0x0020
+#define ES_AUTOVSCROLL 0x0040
+#define ES_AUTOHSCROLL 0x0080
+#define ES_NOHIDESEL 0x0100
+#define ES_OEMCONVERT 0x0400
+#define ES_READONLY 0x0800
+#define ES_WANTRETURN 0x1000
+#define ES_NUMBER 0x2000
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
+#define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
+#define EN_MAXTEXT 0x0501
+#define EM_SETREADONLY 0x00CF
+#define EM_GETLIMITTEXT 0x00D5
+
+// Combo box notifications.
+#define CBN_SELCHANGE 1
+#define CBN_EDITCHANGE 5
+#define CBN_EDITUPDATE 6
+
+// Dialog messages.
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define WM_HELP 0x0053
+
+#define SWP_NOREDRAW 0x0008
+#define SWP_FRAMECHANGED 0x0020
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define HWND_BOTTOM ((HWND)1)
+#define HWND_TOPMOST ((HWND)-1)
+#define HWND_NOTOPMOST ((HWND)-2)
+
+// Dialog templates as they are stored in resources: WORD-aligned records
+// (the SDK declares them under #pragma pack(2)).
+#pragma pack(push, 2)
+typedef struct {
+  DWORD style;
+  DWORD dwExtendedStyle;
+  WORD cdit;
+  short x;
+  short y;
+  short cx;
+  short cy;
+} DLGTEMPLATE, *LPDLGTEMPLATEA;
+typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
+typedef LPCDLGTEMPLATEA LPCDLGTEMPLATE;
+typedef struct {
+  DWORD style;
+  DWORD dwExtendedStyle;
+  short x;
+  short y;
+  short cx;
+  short cy;
+  WORD id;
+} DLGITEMTEMPLATE, *LPDLGITEMTEMPLATE;
+#pragma pack(pop)
+
 // Restart.
 #define EWX_LOGOFF 0x00000000
 #define EWX_SHUTDOWN 0x00000001
@@ -286,6 +394,7 @@ HWND WINAPI GetParent(HWND hWnd);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 int WINAPI GetDlgCtrlID(HWND hWnd);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
 LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
@@ -297,6 +406,19 @@ BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
 UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
+
+BOOL WINAPI IsWindowVisible(HWND hWnd);
+BOOL WINAPI IsWindowEnabled(HWND hWnd);
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
+BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint);
+BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint);
+BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
+BOOL WINAPI CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
+UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton);
+HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam);
 
 DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);

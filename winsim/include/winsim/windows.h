@@ -12,5 +12,6 @@
 #include <winsim/ole32.h>
 #include <winsim/shell32.h>
 #include <winsim/comctl32.h>
+#include <winsim/richedit.h>
 #include <winsim/setupapi.h>
 #include <winsim/winver.h>
