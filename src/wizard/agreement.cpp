@@ -146,10 +146,8 @@ INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARA
           return AnswerNotification(page, 0);
         case PSN_WIZNEXT:
           return AnswerNotification(page, 0);
-        default: {
-          INT_PTR handled = CommonNotification(page, code);
-          return handled == -1 ? FALSE : handled;
-        }
+        default:
+          return CommonNotification(page, code);
       }
     }
     default:

@@ -4,8 +4,8 @@
 #include "wizard/wizard.h"
 
 // PSN_KILLACTIVE, PSN_APPLY and PSN_QUERYCANCEL: result 0 (leave, apply and
-// cancel are always allowed); PSN_RESET: handled, result unchanged.
-// Returns -1 for a notification it does not know.
+// cancel are always allowed); PSN_RESET: handled, result unchanged. Any
+// other notification is left to the sheet (FALSE).
 inline INT_PTR CommonNotification(HWND page, UINT code) {
   switch (code) {
     case PSN_KILLACTIVE:
@@ -15,7 +15,7 @@ inline INT_PTR CommonNotification(HWND page, UINT code) {
     case PSN_RESET:
       return TRUE;
     default:
-      return -1;
+      return FALSE;
   }
 }
 

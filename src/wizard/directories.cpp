@@ -152,10 +152,8 @@ INT_PTR CALLBACK DirectoriesPageProc(HWND page, UINT message, WPARAM wParam, LPA
           CopyTextCut(setupState.workingDir, kPathSize, text);
           return AnswerNotification(page, 0);
         }
-        default: {
-          INT_PTR handled = CommonNotification(page, code);
-          return handled == -1 ? FALSE : handled;
-        }
+        default:
+          return CommonNotification(page, code);
       }
     }
     default:

@@ -38,10 +38,8 @@ INT_PTR CALLBACK ProgramGroupPageProc(HWND page, UINT message, WPARAM wParam, LP
           CopyTextCut(setupState.groupName, kGroupNameSize, name);
           return AnswerNotification(page, 0);
         }
-        default: {
-          INT_PTR handled = CommonNotification(page, code);
-          return handled == -1 ? FALSE : handled;
-        }
+        default:
+          return CommonNotification(page, code);
       }
     }
     default:

@@ -26,10 +26,8 @@ INT_PTR CALLBACK LaunchPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
           // The sheet closes after the installation, successful or not.
           InstallProduct(page);
           return AnswerNotification(page, 0);
-        default: {
-          INT_PTR handled = CommonNotification(page, code);
-          return handled == -1 ? FALSE : handled;
-        }
+        default:
+          return CommonNotification(page, code);
       }
     }
     default:

@@ -50,10 +50,8 @@ INT_PTR CALLBACK SetupTypePageProc(HWND page, UINT message, WPARAM wParam, LPARA
           // Nothing to remove: the sheet stays on this page, still in
           // Uninstall mode, and the user may choose Install or Cancel.
           return AnswerNotification(page, UninstallProduct(page) != 0 ? 0 : 1);
-        default: {
-          INT_PTR handled = CommonNotification(page, code);
-          return handled == -1 ? FALSE : handled;
-        }
+        default:
+          return CommonNotification(page, code);
       }
     }
     default:
