@@ -16,9 +16,9 @@ constexpr size_t kMaxOutput = 1024;
 
 enum class Kind { Unknown, Char, WChar, String, WString, Signed, Unsigned, Hex };
 
-std::string Format(const char* spec, va_list args) {
+std::string Format(const char* pattern, va_list args) {
   std::string out;
-  const char* p = spec;
+  const char* p = pattern;
   while (*p && out.size() < kMaxOutput) {
     if (*p != '%') {
       out += *p++;
