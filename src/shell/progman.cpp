@@ -242,6 +242,14 @@ int ItemCommands(const char* groupName, bool add) {
     DdeFreeStringHandle(instance, service);
   }
 
+  // The short form of the directory needs no quotes even when the long one
+  // has blanks.
+  char shortPath[kPathSize] = {};
+  const char* directory = setupState.installDir;
+  if (add) {
+    DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
+    if (length > 0 && length < kPathSize) directory = shortPath;
+  }
   try {
     if (!add) SendCommand(instance, conversation, FormatProgmanCommand("ShowGroup", groupName, "1"));
     for (const ProgramItem& item : kProgramItemTable) {
@@ -249,12 +257,7 @@ int ItemCommands(const char* groupName, bool add) {
         SendCommand(instance, conversation, FormatProgmanCommand("DeleteItem", item.name));
         continue;
       }
-      // The short form of the directory needs no quotes even when the long
-      // one has blanks.
       PathBuffer commandLine = {};
-      char shortPath[kPathSize] = {};
-      DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
-      const char* directory = length > 0 && length < kPathSize ? shortPath : setupState.installDir;
       if (!CopyText(commandLine, kPathSize, directory) || !JoinPath(commandLine, kPathSize, item.fileName))
         continue;
       SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name));
