@@ -5,7 +5,7 @@ ASAN := build/asan
 WIN := build/win
 WIN64 := build/win64
 
-.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo clean
+.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo bench clean
 
 all: native win
 
@@ -51,6 +51,12 @@ test: unit-test asan-test wine-test
 # fresh Wine prefix and reports what went where.
 demo: wine-build
 	WINE_TEST_ARCH=$$(scripts/wine-arch) scripts/demo
+
+# Times quiet installation and removal under Wine against an NSIS installer
+# of the same files, and the SZDD packer against mscompress; writes
+# docs/benchmarks.md.
+bench: wine-build
+	WINE_TEST_ARCH=$$(scripts/wine-arch) bench/run
 
 clean:
 	rm -rf build
