@@ -21,6 +21,8 @@ sys.path.insert(0, HERE)
 from cases import CASES  # noqa: E402
 from cases_wizard import CASES as WIZARD_CASES  # noqa: E402
 CASES = CASES + WIZARD_CASES
+from cases_parity import CASES as PARITY_CASES  # noqa: E402
+CASES = CASES + PARITY_CASES
 from lib.scenario import Paths, run_case  # noqa: E402
 from lib.wineenv import Arch, WineError, ensure_base  # noqa: E402
 

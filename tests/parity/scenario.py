@@ -1,0 +1,195 @@
+"""The parity scenario files (tests/scenarios/*.scn) and the canonical state
+dump that both sides write, as the Wine side reads and compares them. The
+winsim side (tests/unit/test_parity_scenarios.cpp) parses the same format
+and writes the same dump; keep the two in step.
+
+A scenario file: "key: value" lines (# starts a comment), then raw blocks
+that each start with a "--- NAME" line:
+
+    windows: xp                      95, 98, NT4, 2000, XP or 7
+    summary: one line
+    missing: QXFTP.HL_               a distribution file taken away (repeatable)
+    held: Transfer\\busy.dat          made in the installation directory after the
+                                     installation, held open through the removal
+    answer: CAPTION = YES,NO         answers to successive boxes of that caption;
+                                     the last repeats, an unscripted box gets its
+                                     first button
+    accept: SIDE REGEX :: REASON     a difference that is understood: SIDE is
+                                     winsim (line only in the winsim dump), wine
+                                     (only in Wine's) or both; REGEX is searched in
+                                     the dump line; REASON says why, checkably
+    --- install.ini                  SETUP.INI of the installation run
+    --- remove.ini                   SETUP.INI of the removal run (in C:\\remove)
+"""
+from __future__ import annotations
+
+import difflib
+import os
+import re
+from dataclasses import dataclass, field
+
+SECTIONS = ("boxes", "registry", "files", "shell", "restart")
+WINDOWS = {"95": "win95", "98": "win98", "nt4": "nt40", "nt 4.0": "nt40", "2000": "win2k", "xp": "winxp",
+           "7": "win7"}
+
+
+@dataclass
+class Accept:
+    side: str
+    pattern: re.Pattern
+    reason: str
+
+    def covers(self, side: str, line: str) -> bool:
+        return self.side in (side, "both") and bool(self.pattern.search(line))
+
+
+@dataclass
+class Scenario:
+    name: str
+    windows: str = ""
+    summary: str = ""
+    missing: list = field(default_factory=list)
+    held: str = ""
+    answers: dict = field(default_factory=dict)   # caption -> [answers]
+    accepts: list = field(default_factory=list)
+    install_ini: str | None = None
+    remove_ini: str | None = None
+
+    @property
+    def wine_version(self) -> str:
+        return WINDOWS[self.windows.lower()]
+
+
+def parse(path: str) -> Scenario:
+    s = Scenario(os.path.splitext(os.path.basename(path))[0])
+    block = None
+    with open(path, encoding="utf-8") as f:
+        for raw in f.read().splitlines():
+            if raw.startswith("--- "):
+                block = raw[4:].strip()
+                if block not in ("install.ini", "remove.ini"):
+                    raise ValueError(f"{path}: unknown block {block}")
+                setattr(s, block.replace(".", "_"), "")
+                continue
+            if block:
+                attr = block.replace(".", "_")
+                setattr(s, attr, getattr(s, attr) + raw + "\r\n")
+                continue
+            line = raw.strip()
+            if not line or line.startswith("#"):
+                continue
+            key, sep, value = line.partition(":")
+            if not sep:
+                raise ValueError(f"{path}: not 'key: value': {line}")
+            key, value = key.strip(), value.strip()
+            if key == "windows":
+                s.windows = value
+            elif key == "summary":
+                s.summary = value
+            elif key == "missing":
+                s.missing.append(value)
+            elif key == "held":
+                s.held = value
+            elif key == "answer":
+                caption, _, answers = value.rpartition("=")
+                s.answers[caption.strip()] = [a.strip() for a in answers.split(",")]
+            elif key == "accept":
+                rule, _, reason = value.partition("::")
+                side, _, regex = rule.strip().partition(" ")
+                if side not in ("winsim", "wine", "both") or not reason.strip():
+                    raise ValueError(f"{path}: accept needs 'SIDE REGEX :: REASON': {value}")
+                s.accepts.append(Accept(side, re.compile(regex.strip()), reason.strip()))
+            else:
+                raise ValueError(f"{path}: unknown key {key}")
+    if s.windows.lower() not in WINDOWS:
+        raise ValueError(f"{path}: windows must be one of {sorted(WINDOWS)}")
+    if s.install_ini is None and s.remove_ini is None:
+        raise ValueError(f"{path}: neither install.ini nor remove.ini")
+    return s
+
+
+def load_all(directory: str) -> list[Scenario]:
+    return [parse(os.path.join(directory, n)) for n in sorted(os.listdir(directory)) if n.endswith(".scn")]
+
+
+def ini_value(text: str | None, section: str, key: str) -> str:
+    current = None
+    for line in (text or "").splitlines():
+        t = line.strip()
+        if t.startswith("[") and "]" in t:
+            current = t[1:t.index("]")].strip().lower()
+            continue
+        k, sep, v = t.partition("=")
+        if sep and current == section.lower() and k.strip().lower() == key.lower():
+            return v.strip()
+    return ""
+
+
+# --- the dump ------------------------------------------------------------------
+
+def fnv(data: bytes) -> str:
+    """FNV-1a 64, as the winsim side computes it."""
+    h = 0xcbf29ce484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return f"{h:016x}"
+
+
+def escape(text: str) -> str:
+    return text.replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+
+
+class Normaliser:
+    """Machine-specific folders become tokens wherever they start a path."""
+
+    def __init__(self, tokens: dict[str, str]):
+        self.tokens = sorted(((p, t) for p, t in tokens.items() if p), key=lambda pt: -len(pt[0]))
+
+    def __call__(self, text: str) -> str:
+        out, i, low = [], 0, text.lower()
+        while i < len(text):
+            for path, token in self.tokens:
+                end = i + len(path)
+                starts_path = i == 0 or text[i - 1] in ' "=|,'
+                if starts_path and low.startswith(path.lower(), i) and (end == len(text) or text[end] in '\\", '):
+                    out.append(token)
+                    i = end
+                    break
+            else:
+                out.append(text[i])
+                i += 1
+        return "".join(out)
+
+
+def render(name: str, side: str, sections: dict[str, list[str]]) -> str:
+    text = f"# parity dump of {name} ({side})\n"
+    for title in SECTIONS:
+        lines = list(sections.get(title, []))
+        if title != "boxes":   # boxes keep their order; the rest is a set
+            lines = sorted(set(lines), key=lambda l: (l.lower(), l))
+        text += f"[{title}]\n" + "".join(l + "\n" for l in lines)
+    return text
+
+
+@dataclass
+class Comparison:
+    diff: list            # unified diff lines, winsim "-", Wine "+"
+    accepted: list        # (side, line, reason)
+    unaccepted: list      # (side, line)
+
+
+def compare(s: Scenario, winsim: str, wine: str) -> Comparison:
+    a = winsim.splitlines()[1:]
+    b = wine.splitlines()[1:]
+    diff = list(difflib.unified_diff(a, b, f"{s.name}.winsim.txt", f"{s.name}.wine.txt", lineterm="", n=1))
+    accepted, unaccepted = [], []
+    for line in diff:
+        if line.startswith(("---", "+++", "@@")) or not line[:1] in "-+":
+            continue
+        side = "winsim" if line[0] == "-" else "wine"
+        rule = next((r for r in s.accepts if r.covers(side, line[1:])), None)
+        if rule:
+            accepted.append((side, line[1:], rule.reason))
+        else:
+            unaccepted.append((side, line[1:]))
+    return Comparison(diff, accepted, unaccepted)

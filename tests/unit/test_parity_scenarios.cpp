@@ -1,0 +1,527 @@
+// The winsim half of the parity harness: plays each tests/scenarios/*.scn on
+// a simulated machine and writes the canonical state dump that
+// tests/wine/cases_parity.py compares with what Wine leaves behind.
+//
+// Both sides install the same distribution, the one tools/mkdist makes from
+// the Windows build's sample product (PARITY_DIST, by default
+// build/parity/dist, made by the Wine side), so that file sizes and hashes
+// compare. The one exception is QXFTP.DLL: winsim can only load its own sim
+// DLL images, so its packed copy is replaced by one; scenarios accept that
+// difference. Without a distribution the scenario is skipped: the Wine side
+// makes the distribution and then runs this test itself.
+#include "fixture.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using fixture::SetupTest;
+using fixture::WindowsVersion;
+
+const char kProductKey[] = "Software\\VORTAN";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
+const char kDefaultInstallDir[] = "C:\\Program Files\\VORTAN\\FTP";
+const char kDesktopLink[] = "VORTAN FTP.LNK";
+const char kRemoveDir[] = "C:\\remove";
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// ---- The scenario file -------------------------------------------------------
+
+struct Scenario {
+  std::string name;
+  std::string windows;                 // 95, 98, NT4, 2000, XP, 7
+  std::string installIni, removeIni;   // empty: that run does not happen
+  bool hasInstall = false, hasRemove = false;
+  std::vector<std::string> missing;    // distribution files taken away
+  std::string held;                    // relative to the installation directory
+  std::map<std::string, std::vector<std::string>> answers;  // caption -> answers in turn
+  std::string error;                   // why the file is unusable
+};
+
+std::string ScenarioDir() { return std::string(SOURCE_ROOT) + "/tests/scenarios"; }
+
+Scenario ParseScenario(const fs::path& file) {
+  Scenario s;
+  s.name = file.stem().string();
+  std::ifstream in(file);
+  std::string line, block;
+  std::string* target = nullptr;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("--- ", 0) == 0) {
+      std::string what = Trim(line.substr(4));
+      if (what == "install.ini") target = &s.installIni, s.hasInstall = true;
+      else if (what == "remove.ini") target = &s.removeIni, s.hasRemove = true;
+      else s.error = "unknown block " + what;
+      continue;
+    }
+    if (target) {
+      *target += line + "\r\n";
+      continue;
+    }
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    size_t colon = t.find(':');
+    if (colon == std::string::npos) {
+      s.error = "not 'key: value': " + t;
+      continue;
+    }
+    std::string key = Trim(t.substr(0, colon)), value = Trim(t.substr(colon + 1));
+    if (key == "windows") s.windows = value;
+    else if (key == "summary" || key == "accept") continue;  // the comparison's business
+    else if (key == "missing") s.missing.push_back(value);
+    else if (key == "held") s.held = value;
+    else if (key == "answer") {
+      size_t eq = value.rfind('=');
+      if (eq == std::string::npos) { s.error = "answer without '=': " + value; continue; }
+      std::stringstream list(value.substr(eq + 1));
+      std::string one;
+      auto& answers = s.answers[Trim(value.substr(0, eq))];
+      while (std::getline(list, one, ',')) answers.push_back(Trim(one));
+    } else {
+      s.error = "unknown key " + key;
+    }
+  }
+  if (s.windows.empty()) s.error = "no windows: line";
+  if (!s.hasInstall && !s.hasRemove) s.error = "neither install.ini nor remove.ini";
+  return s;
+}
+
+std::optional<WindowsVersion> VersionOf(const std::string& w) {
+  std::string v = Lower(w);
+  if (v == "95") return WindowsVersion::Win95;
+  if (v == "98") return WindowsVersion::Win98;
+  if (v == "nt4" || v == "nt 4.0") return WindowsVersion::NT4;
+  if (v == "2000") return WindowsVersion::Win2000;
+  if (v == "xp") return WindowsVersion::XP;
+  if (v == "7") return WindowsVersion::Win7;
+  return std::nullopt;
+}
+
+std::vector<std::string> ScenarioNames() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(ScenarioDir(), ec))
+    if (entry.path().extension() == ".scn") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The INI value GetPrivateProfileString would give (first section and key
+// that match without regard to case).
+std::string IniValue(const std::string& ini, const std::string& section, const std::string& key) {
+  std::stringstream in(ini);
+  std::string line, current;
+  while (std::getline(in, line)) {
+    std::string t = Trim(line);
+    if (t.size() > 1 && t[0] == '[') {
+      current = Lower(Trim(t.substr(1, t.find(']') - 1)));
+      continue;
+    }
+    size_t eq = t.find('=');
+    if (current == Lower(section) && eq != std::string::npos && Lower(Trim(t.substr(0, eq))) == Lower(key))
+      return Trim(t.substr(eq + 1));
+  }
+  return "";
+}
+
+// ---- The dump ------------------------------------------------------------------
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i) out += ' ';
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// FNV-1a, 64 bits: cheap, and the Python side computes the same.
+std::string Fnv(const std::vector<uint8_t>& bytes) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (uint8_t b : bytes) {
+    h ^= b;
+    h *= 0x100000001b3ull;
+  }
+  char buf[17];
+  snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+const char* TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    default: return "REG_OTHER";
+  }
+}
+
+const char* AnswerName(int id) {
+  switch (id) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "CANCEL";
+    case IDABORT: return "ABORT";
+    case IDRETRY: return "RETRY";
+    case IDIGNORE: return "IGNORE";
+    case IDYES: return "YES";
+    case IDNO: return "NO";
+    default: return "?";
+  }
+}
+
+int AnswerId(const std::string& name) {
+  std::string n = Lower(name);
+  if (n == "yes") return IDYES;
+  if (n == "no") return IDNO;
+  if (n == "cancel") return IDCANCEL;
+  if (n == "retry") return IDRETRY;
+  return IDOK;
+}
+
+// The first button of a box's style, which the Wine driver presses for a box
+// nobody scripted.
+int FirstButton(UINT style) {
+  switch (style & 0xF) {
+    case MB_OKCANCEL: return IDOK;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_YESNOCANCEL: case MB_YESNO: return IDYES;
+    case MB_RETRYCANCEL: return IDRETRY;
+    default: return IDOK;
+  }
+}
+
+class ParityTest : public SetupTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  struct Token { std::string path, name; };
+
+  void Tokens() {
+    tokens_ = {{m().WindowsDir(), "%WINDIR%"},
+               {m().ShellFolder(CSIDL_PERSONAL), "%PERSONAL%"},
+               {m().ShellFolder(CSIDL_COMMON_DOCUMENTS), "%COMMONDOCUMENTS%"},
+               {m().ShellFolder(CSIDL_DESKTOPDIRECTORY), "%DESKTOP%"},
+               {m().ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY), "%COMMONDESKTOP%"},
+               {"C:\\Program Files", "%PROGRAMFILES%"}};
+    tokens_.erase(std::remove_if(tokens_.begin(), tokens_.end(), [](const Token& t) { return t.path.empty(); }),
+                  tokens_.end());
+    std::sort(tokens_.begin(), tokens_.end(),
+              [](const Token& a, const Token& b) { return a.path.size() > b.path.size(); });
+  }
+
+  // Machine-specific folders become tokens wherever they start a path.
+  std::string Norm(const std::string& text) const {
+    std::string out;
+    std::string low = Lower(text);
+    size_t i = 0;
+    while (i < text.size()) {
+      bool replaced = false;
+      for (const Token& t : tokens_) {
+        std::string p = Lower(t.path);
+        bool startsPath = i == 0 || std::string(" \"=|,").find(text[i - 1]) != std::string::npos;
+        if (startsPath && low.compare(i, p.size(), p) == 0) {
+          size_t end = i + p.size();
+          if (end == text.size() || text[end] == '\\' || text[end] == '"' || text[end] == ',' || text[end] == ' ') {
+            out += t.name;
+            i = end;
+            replaced = true;
+            break;
+          }
+        }
+      }
+      if (!replaced) out += text[i++];
+    }
+    return out;
+  }
+
+  void SeedFromDist(const fs::path& dist) {
+    for (const auto& entry : fs::recursive_directory_iterator(dist)) {
+      std::string rel = fs::relative(entry.path(), dist).string();
+      std::replace(rel.begin(), rel.end(), '/', '\\');
+      std::string path = std::string("C:\\dist\\") + rel;
+      if (entry.is_directory()) {
+        m().MakeDirs(path);
+        continue;
+      }
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (Lower(rel) == "qxftp.dl_") bytes = fixture::Packed(winsim::Machine::SimDllImage(), 'L');
+      m().WriteBytes(path, bytes);
+    }
+  }
+
+  void AnswerBoxes(const Scenario& s) {
+    m().onMessageBox = [this, s](HWND, const std::string& text, const std::string& caption,
+                                 UINT style) -> std::optional<int> {
+      int answer = FirstButton(style);
+      auto it = s.answers.find(caption);
+      if (it != s.answers.end() && !it->second.empty()) {
+        size_t& used = used_[caption];
+        answer = AnswerId(it->second[std::min(used, it->second.size() - 1)]);
+        ++used;
+      }
+      boxLines_.push_back(run_ + " | " + caption + " | " + Escape(Norm(text)) + " | " + AnswerName(answer));
+      return answer;
+    };
+  }
+
+  void Run(const std::string& dir) {
+    ResetSetupState();
+    progressWindow = nullptr;
+    m().SetProgramPath("C:\\dist\\Setup.exe");
+    m().SetCurrentDir(dir);
+    EXPECT_EQ(WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 1);
+  }
+
+  void DumpKey(std::vector<std::string>& out, HKEY hive, const std::string& hiveName, const std::string& key,
+               const std::string& shown) {
+    out.push_back("key " + hiveName + "\\" + shown);
+    for (const std::string& name : m().ValueNames(hive, key)) {
+      auto v = m().GetRegValue(hive, key, name);
+      std::string data;
+      if (v->type == REG_SZ || v->type == REG_EXPAND_SZ || v->type == REG_MULTI_SZ) {
+        if (!v->data.empty() && v->data.back() == 0)
+          data = "\"" + Escape(Norm(std::string(v->data.begin(), v->data.end() - 1))) + "\"";
+        else
+          data = "without NUL [" + Hex(v->data) + "]";
+      } else {
+        data = "[" + Hex(v->data) + "]";
+      }
+      out.push_back("val " + hiveName + "\\" + shown + " : " + (name.empty() ? "@" : name) + " = " +
+                    TypeName(v->type) + " " + data);
+    }
+    for (const std::string& sub : m().SubKeys(hive, key)) DumpKey(out, hive, hiveName, key + "\\" + sub, shown + "\\" + sub);
+  }
+
+  std::vector<std::string> Registry() {
+    std::vector<std::string> out;
+    for (auto [hive, name] : {std::pair<HKEY, const char*>{HKEY_LOCAL_MACHINE, "HKLM"}, {HKEY_CURRENT_USER, "HKCU"}}) {
+      for (std::string root : {std::string(kProductKey), std::string(kUninstallKey),
+                               std::string("Software\\Classes\\.qft"), std::string("Software\\Classes\\Keldra.FTP.1")}) {
+        if (m().KeyExists(hive, root)) DumpKey(out, hive, name, root, root);
+      }
+    }
+    return out;
+  }
+
+  void Files(std::vector<std::string>& out, const std::string& root, bool sayAbsent) {
+    if (!m().Exists(root)) {
+      if (sayAbsent) out.push_back("absent " + Norm(root));
+      return;
+    }
+    out.push_back("dir " + Norm(root));
+    for (const std::string& rel : m().Tree(root)) {
+      std::string path = root + "\\" + rel;
+      if (m().IsDirectory(path)) {
+        out.push_back("dir " + Norm(path));
+      } else {
+        auto bytes = *m().ReadBytes(path);
+        out.push_back("file " + Norm(path) + " size=" + std::to_string(bytes.size()) + " fnv=" + Fnv(bytes));
+      }
+    }
+  }
+
+  // Short names in WININIT.INI are resolved against every path below the
+  // product's folders that still exists.
+  std::string LongOf(const std::string& shortPath, const std::vector<std::string>& roots) {
+    for (const std::string& root : roots) {
+      if (!m().Exists(root)) continue;
+      std::vector<std::string> all = {root};
+      for (const std::string& rel : m().Tree(root)) all.push_back(root + "\\" + rel);
+      for (const std::string& p : all)
+        if (Lower(m().ShortPath(p)) == Lower(shortPath) || Lower(p) == Lower(shortPath)) return Norm(p);
+    }
+    return "<short path unresolved: " + Norm(shortPath) + ">";
+  }
+
+  std::vector<std::string> Restart(const std::vector<std::string>& roots) {
+    std::vector<std::string> out;
+    auto strip = [](std::string p) {
+      bool replace = !p.empty() && p[0] == '!';
+      if (replace) p = p.substr(1);
+      if (p.rfind("\\??\\", 0) == 0) p = p.substr(4);
+      return (replace ? "!" : "") + p;
+    };
+    for (auto& [from, to] : m().PendingRenames())
+      out.push_back("pending " + Norm(strip(from)) + " -> " + (to.empty() ? "(delete)" : Norm(strip(to))));
+    auto wininit = m().ReadText(m().WindowsDir() + "\\WININIT.INI");
+    if (wininit) {
+      std::stringstream in(*wininit);
+      std::string line;
+      bool inside = false;
+      while (std::getline(in, line)) {
+        std::string t = Trim(line);
+        if (!t.empty() && t[0] == '[') { inside = Lower(t) == "[rename]"; continue; }
+        size_t eq = t.find('=');
+        if (!inside || eq == std::string::npos) continue;
+        std::string key = Trim(t.substr(0, eq)), value = Trim(t.substr(eq + 1));
+        if (Lower(key) == "nul") out.push_back("wininit NUL=" + LongOf(value, roots));
+        else out.push_back("wininit " + LongOf(key, roots) + "=" + LongOf(value, roots));
+      }
+    }
+    return out;
+  }
+
+  std::vector<std::string> Shell(const std::string& groupName) {
+    std::vector<std::string> out;
+    if (const auto* group = m().progman().FindGroup(groupName)) {
+      out.push_back("group " + group->name);
+      for (const auto& item : group->items) out.push_back("item " + group->name + "\\" + item.name);
+    } else {
+      out.push_back("no group " + groupName);
+    }
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+      std::string desktop = m().ShellFolder(csidl);
+      if (desktop.empty()) continue;
+      std::string link = desktop + "\\" + kDesktopLink;
+      if (!m().Exists(link)) continue;
+      std::string line = "shortcut " + Norm(m().ActualPath(link));
+      for (auto it = m().savedLinks().rbegin(); it != m().savedLinks().rend(); ++it) {
+        if (Lower(it->path) != Lower(link)) continue;
+        line += " | target=" + Norm(it->target) + " | workdir=" + Norm(it->workingDir) +
+                " | description=" + it->description;
+        break;
+      }
+      out.push_back(line);
+    }
+    return out;
+  }
+
+  std::vector<Token> tokens_;
+  std::vector<std::string> boxLines_;
+  std::map<std::string, size_t> used_;
+  std::string run_;
+};
+
+fs::path DistDir() {
+  const char* env = std::getenv("PARITY_DIST");
+  return env && *env ? fs::path(env) : fs::path(SOURCE_ROOT) / "build" / "parity" / "dist";
+}
+
+fs::path OutDir() {
+  const char* env = std::getenv("PARITY_OUT");
+  return env && *env ? fs::path(env) : fs::path(SOURCE_ROOT) / "build" / "parity";
+}
+
+TEST(ParityScenarioFiles, EveryScenarioParses) {
+  auto names = ScenarioNames();
+  EXPECT_FALSE(names.empty()) << "no scenarios in " << ScenarioDir();
+  for (const std::string& name : names) {
+    Scenario s = ParseScenario(fs::path(ScenarioDir()) / (name + ".scn"));
+    EXPECT_EQ(s.error, "") << name;
+    EXPECT_TRUE(VersionOf(s.windows).has_value()) << name << ": windows " << s.windows;
+  }
+}
+
+TEST_P(ParityTest, WritesTheCanonicalState) {
+  Scenario s = ParseScenario(fs::path(ScenarioDir()) / (GetParam() + ".scn"));
+  ASSERT_EQ(s.error, "");
+  fs::path dist = DistDir();
+  if (!fs::exists(dist / "Setup.exe"))
+    GTEST_SKIP() << "no distribution in " << dist << " (tests/wine/cases_parity.py makes it with tools/mkdist)";
+  UseVersion(*VersionOf(s.windows));
+  SeedFromDist(dist);
+  for (const std::string& gone : s.missing) m().RemoveTree("C:\\dist\\" + gone);
+  Tokens();
+  AnswerBoxes(s);
+
+  std::string ini = s.hasInstall ? s.installIni : "";
+  std::string installDir = IniValue(ini, "FTPSetup", "DestinationDir");
+  if (installDir.empty()) installDir = kDefaultInstallDir;
+  std::string groupName = IniValue(ini, "Program Group", "GroupName");
+  if (groupName.empty()) groupName = "VORTAN FTP";
+
+  if (s.hasInstall) {
+    run_ = "install";
+    WriteIni(s.installIni);
+    Run("C:\\dist");
+  }
+  int hold = 0;
+  if (s.hasRemove) {
+    if (!s.held.empty()) {
+      m().WriteText(installDir + "\\" + s.held, "held\r\n");
+      hold = m().Hold(installDir + "\\" + s.held);
+    }
+    run_ = "remove";
+    WriteIni(s.removeIni, kRemoveDir);
+    Run(kRemoveDir);
+    if (hold) m().Release(hold);
+  }
+
+  // Where the program says it installed wins over what SETUP.INI asked for:
+  // the two differ when a shell folder is unknown. The directory is shown
+  // once as it is, and becomes %INSTALLDIR% everywhere else.
+  for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    auto recorded = m().GetRegValue(hive, "Software\\VORTAN\\FTP", "Installation Directory");
+    if (recorded && !recorded->Text().empty()) {
+      installDir = recorded->Text();
+      break;
+    }
+  }
+  std::vector<std::string> files = {"installation directory " + Norm(installDir)};
+  tokens_.push_back({installDir, "%INSTALLDIR%"});
+  std::sort(tokens_.begin(), tokens_.end(),
+            [](const Token& a, const Token& b) { return a.path.size() > b.path.size(); });
+  std::vector<std::string> roots = {installDir};
+  for (int csidl : {CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS})
+    if (!m().ShellFolder(csidl).empty()) roots.push_back(m().ShellFolder(csidl) + "\\FTP");
+  for (size_t i = 0; i < roots.size(); ++i) Files(files, roots[i], i == 0);
+  std::string parent = installDir.substr(0, installDir.rfind('\\'));
+  files.push_back(std::string(m().IsDirectory(parent) ? "dir " : "absent ") + Norm(parent) + " (parent)");
+
+  std::vector<std::vector<std::string>> sections = {boxLines_, Registry(), files, Shell(groupName), Restart(roots)};
+  const char* titles[] = {"boxes", "registry", "files", "shell", "restart"};
+  std::string text = "# parity dump of " + s.name + " (winsim)\n";
+  for (size_t i = 0; i < sections.size(); ++i) {
+    auto lines = sections[i];
+    // Boxes keep their order; everything else is a set.
+    if (i) std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+      return Lower(a) != Lower(b) ? Lower(a) < Lower(b) : a < b;
+    });
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    text += std::string("[") + titles[i] + "]\n";
+    for (const std::string& line : lines) text += line + "\n";
+  }
+  std::error_code ignored;  // another scenario may be making it at the same moment
+  fs::create_directories(OutDir(), ignored);
+  std::ofstream(OutDir() / (s.name + ".winsim.txt"), std::ios::binary) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ParityTest, ::testing::ValuesIn(ScenarioNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ParityTest);
+
+}  // namespace
