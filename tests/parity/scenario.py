@@ -11,6 +11,10 @@ that each start with a "--- NAME" line:
     missing: QXFTP.HL_               a distribution file taken away (repeatable)
     held: Transfer\\busy.dat          made in the installation directory after the
                                      installation, held open through the removal
+    registry: HKLM KEY : NAME = REG_SZ TEXT      a value there before the first run
+    registry: HKCU KEY : NAME = REG_BINARY 01 02  (repeatable; a previous installation)
+    readonly: readme.htm             a file made in the installation directory before
+                                     the first run, read-only (repeatable)
     answer: CAPTION = YES,NO         answers to successive boxes of that caption;
                                      the last repeats, an unscripted box gets its
                                      first button
@@ -50,6 +54,8 @@ class Scenario:
     summary: str = ""
     missing: list = field(default_factory=list)
     held: str = ""
+    registry: list = field(default_factory=list)  # Seed values, in order
+    readonly: list = field(default_factory=list)  # relative to the installation directory
     answers: dict = field(default_factory=dict)   # caption -> [answers]
     accepts: list = field(default_factory=list)
     install_ini: str | None = None
@@ -58,6 +64,32 @@ class Scenario:
     @property
     def wine_version(self) -> str:
         return WINDOWS[self.windows.lower()]
+
+
+@dataclass
+class Seed:
+    """A registry value in place before the first run."""
+    hive: str      # HKLM or HKCU
+    key: str
+    name: str
+    type: str      # REG_SZ or REG_BINARY
+    data: str      # the text, or hex bytes separated by blanks
+
+    def binary(self) -> bytes:
+        return bytes.fromhex(self.data)
+
+
+def parse_seed(path: str, value: str) -> Seed:
+    hive, _, rest = value.partition(" ")
+    key, sep1, rest = rest.partition(" : ")
+    name, sep2, rest = rest.partition(" = ")
+    kind, _, data = rest.partition(" ")
+    if hive not in ("HKLM", "HKCU") or not (sep1 and sep2) or kind not in ("REG_SZ", "REG_BINARY"):
+        raise ValueError(f"{path}: registry needs 'HKLM|HKCU KEY : NAME = REG_SZ|REG_BINARY DATA': {value}")
+    seed = Seed(hive, key.strip(), name.strip(), kind, data.strip())
+    if kind == "REG_BINARY":
+        seed.binary()  # hex digits or a ValueError now rather than in the run
+    return seed
 
 
 def parse(path: str) -> Scenario:
@@ -90,6 +122,10 @@ def parse(path: str) -> Scenario:
                 s.missing.append(value)
             elif key == "held":
                 s.held = value
+            elif key == "registry":
+                s.registry.append(parse_seed(path, value))
+            elif key == "readonly":
+                s.readonly.append(value)
             elif key == "answer":
                 caption, _, answers = value.rpartition("=")
                 s.answers[caption.strip()] = [a.strip() for a in answers.split(",")]

@@ -52,6 +52,9 @@ struct Scenario {
   bool hasInstall = false, hasRemove = false;
   std::vector<std::string> missing;    // distribution files taken away
   std::string held;                    // relative to the installation directory
+  struct Seed { HKEY hive; std::string key, name; DWORD type; std::vector<uint8_t> data; };
+  std::vector<Seed> registry;          // values in place before the first run
+  std::vector<std::string> readonly;   // read-only files made in the installation directory first
   std::map<std::string, std::vector<std::string>> answers;  // caption -> answers in turn
   std::string error;                   // why the file is unusable
 };
@@ -89,6 +92,37 @@ Scenario ParseScenario(const fs::path& file) {
     else if (key == "summary" || key == "accept") continue;  // the comparison's business
     else if (key == "missing") s.missing.push_back(value);
     else if (key == "held") s.held = value;
+    else if (key == "readonly") s.readonly.push_back(value);
+    else if (key == "registry") {
+      // HKLM|HKCU KEY : NAME = REG_SZ TEXT | REG_BINARY hex bytes
+      size_t sp = value.find(' '), colon2 = value.find(" : "), eq = value.find(" = ");
+      if (sp == std::string::npos || colon2 == std::string::npos || eq == std::string::npos || eq < colon2) {
+        s.error = "registry needs 'HIVE KEY : NAME = TYPE DATA': " + value;
+        continue;
+      }
+      Scenario::Seed seed;
+      std::string hive = value.substr(0, sp);
+      seed.hive = hive == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+      seed.key = Trim(value.substr(sp + 1, colon2 - sp - 1));
+      seed.name = Trim(value.substr(colon2 + 3, eq - colon2 - 3));
+      std::string rest = Trim(value.substr(eq + 3));
+      std::string type = rest.substr(0, rest.find(' '));
+      std::string data = rest.size() > type.size() ? Trim(rest.substr(type.size())) : "";
+      if (hive != "HKLM" && hive != "HKCU") s.error = "registry hive must be HKLM or HKCU: " + value;
+      if (type == "REG_SZ") {
+        seed.type = REG_SZ;
+        seed.data.assign(data.begin(), data.end());
+        seed.data.push_back(0);
+      } else if (type == "REG_BINARY") {
+        seed.type = REG_BINARY;
+        std::stringstream hex(data);
+        std::string byte;
+        while (hex >> byte) seed.data.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
+      } else {
+        s.error = "registry type must be REG_SZ or REG_BINARY: " + value;
+      }
+      s.registry.push_back(seed);
+    }
     else if (key == "answer") {
       size_t eq = value.rfind('=');
       if (eq == std::string::npos) { s.error = "answer without '=': " + value; continue; }
@@ -343,8 +377,11 @@ class ParityTest : public SetupTest, public ::testing::WithParamInterface<std::s
       return;
     }
     out.push_back("dir " + Norm(root));
+    // A root recorded with a trailing backslash must not double it below.
+    std::string base = root;
+    while (base.size() > 3 && base.back() == '\\') base.pop_back();
     for (const std::string& rel : m().Tree(root)) {
-      std::string path = root + "\\" + rel;
+      std::string path = base + "\\" + rel;
       if (m().IsDirectory(path)) {
         out.push_back("dir " + Norm(path));
       } else {
@@ -464,6 +501,13 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
   std::string groupName = IniValue(ini, "Program Group", "GroupName");
   if (groupName.empty()) groupName = "VORTAN FTP";
 
+  for (const auto& seed : s.registry) m().SetRegValue(seed.hive, seed.key, seed.name, seed.type, seed.data);
+  for (const std::string& rel : s.readonly) {
+    std::string path = installDir + "\\" + rel;
+    m().MakeDirs(path.substr(0, path.rfind('\\')));
+    m().WriteText(path, "old\r\n");
+    m().SetAttributes(path, FILE_ATTRIBUTE_READONLY);
+  }
   if (s.hasInstall) {
     run_ = "install";
     WriteIni(s.installIni);
@@ -492,7 +536,10 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
     }
   }
   std::vector<std::string> files = {"installation directory " + Norm(installDir)};
-  tokens_.push_back({installDir, "%INSTALLDIR%"});
+  // A recorded "C:\\Apps\\FTP\\" must still match the paths below it.
+  std::string token = installDir;
+  while (token.size() > 3 && token.back() == '\\') token.pop_back();
+  tokens_.push_back({token, "%INSTALLDIR%"});
   std::sort(tokens_.begin(), tokens_.end(),
             [](const Token& a, const Token& b) { return a.path.size() > b.path.size(); });
   std::vector<std::string> roots = {installDir};

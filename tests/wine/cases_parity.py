@@ -130,7 +130,9 @@ def dump_files(prefix, root: str, norm) -> list[str]:
 def dump_shell(prefix, group: str, desktops: list[str], norm) -> list[str]:
     out = []
     folder = os.path.join(prefix.programs_dir(), sanitize_group(group))
-    if os.path.isdir(folder):
+    # "." or ".." would name the Programs folder or its parent, which exist
+    # whether or not a group was made.
+    if sanitize_group(group).strip(" .") and os.path.isdir(folder):
         out.append(f"group {os.path.basename(folder)}")
         out += [f"item {os.path.basename(folder)}\\{n[:-4]}" for n in os.listdir(folder) if n.lower().endswith(".lnk")]
     else:
@@ -195,6 +197,15 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     answers = {cap: ",".join(a) for cap, a in s_.answers.items()}
 
     commands = []
+    for seed in s_.registry:
+        data = seed.binary().hex() if seed.type == "REG_BINARY" else seed.data
+        commands.append([s.wine, "reg", "add", f"{seed.hive}\\{seed.key}", "/v", seed.name, "/t", seed.type,
+                         "/d", data, "/f"])
+    for rel in s_.readonly:
+        # Wine shows a file its user may not write as FILE_ATTRIBUTE_READONLY.
+        unix = prefix.unix(join(install_dir, rel))
+        commands.append(f"mkdir -p {shlex.quote(os.path.dirname(unix))} && printf 'old\\r\\n' > {shlex.quote(unix)}"
+                        f" && chmod a-w {shlex.quote(unix)}")
     if s_.install_ini is not None:
         with open(os.path.join(s.dist, "SETUP.INI"), "w", encoding="cp1252", newline="") as f:
             f.write(s_.install_ini)
@@ -247,7 +258,9 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
             install_dir = recorded.text()
             break
     files = [f"installation directory {norm(install_dir)}"]
-    norm = scn.Normaliser(dict(tokens, **{install_dir: "%INSTALLDIR%"}))
+    # A recorded "C:\\Apps\\FTP\\" must still match the paths below it.
+    token = install_dir.rstrip("\\") if len(install_dir.rstrip("\\")) > 2 else install_dir
+    norm = scn.Normaliser(dict(tokens, **{token: "%INSTALLDIR%"}))
     roots[0] = install_dir
     files += [line for i, r in enumerate(roots) for line in dump_files(prefix, r, norm)
               if i == 0 or not line.startswith("absent ")]
