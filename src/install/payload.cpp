@@ -10,7 +10,6 @@ PathBuffer certificatesDir = {};
 
 namespace {
 
-typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);
 typedef BOOL(WINAPI* SetupIterateCabinetA_fn)(PCSTR, DWORD, PSP_FILE_CALLBACK_A, PVOID);
 
 struct PackedFile {

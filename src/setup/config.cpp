@@ -52,14 +52,6 @@ void ProgramDirectory(char* dir) {
   CopyText(dir, kPathSize, module);
 }
 
-// Joins a folder and a suffix into dst; a result that would not fit leaves
-// dst as it was.
-void FolderJoin(char* dst, const char* folder, const char* suffix) {
-  PathBuffer joined = {};
-  CopyTextCut(joined, kPathSize, folder);
-  if (JoinPath(joined, kPathSize, suffix)) CopyText(dst, kPathSize, joined);
-}
-
 void ReadSetupSection() {
   PathBuffer value;
   ReadIni("FTPSetup", "BaseRegistry", value);

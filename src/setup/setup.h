@@ -75,6 +75,10 @@ HRESULT GetShellFolderPath(WORD csidl, char* path);
 // folder, say) is not run. Null when it cannot be had.
 HMODULE LoadSystemLibrary(const char* fileName);
 
+// VERSION's installer, bound at run time by the payload and the agreement
+// page alike.
+typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);
+
 // Looks up an export and gives it the caller's function type.
 template <typename Fn>
 Fn GetLibraryFunction(HMODULE module, const char* name) {
@@ -95,6 +99,9 @@ bool JoinPath(char* dst, size_t size, const char* part);
 bool EndsWithBackslash(const char* text);
 // Copies at most size - 1 characters (for values that are cut by design).
 void CopyTextCut(char* dst, size_t size, const char* src);
+// dst := folder joined with suffix (a PathBuffer); a result that would not
+// fit leaves dst as it was.
+void FolderJoin(char* dst, const char* folder, const char* suffix);
 
 // Reads a REG_SZ value into buffer (size bytes) as the platform stores it:
 // a string without a terminating NUL is terminated when it fits, one that

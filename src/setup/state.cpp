@@ -55,6 +55,12 @@ void CopyTextCut(char* dst, size_t size, const char* src) {
   dst[length] = '\0';
 }
 
+void FolderJoin(char* dst, const char* folder, const char* suffix) {
+  PathBuffer joined = {};
+  CopyTextCut(joined, kPathSize, folder);
+  if (JoinPath(joined, kPathSize, suffix)) CopyText(dst, kPathSize, joined);
+}
+
 bool QueryRegistryString(HKEY key, const char* name, char* buffer, DWORD size) {
   char data[kPathSize + 1] = {};
   DWORD type = 0;

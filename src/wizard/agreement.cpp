@@ -7,8 +7,6 @@
 
 namespace {
 
-typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);
-
 struct AgreementVariant {
   const char* resource;
   const char* packedName;

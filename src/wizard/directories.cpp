@@ -20,9 +20,7 @@ void BindWorkingDirectory(HWND page, BYTE type, const char* folder) {
     GetDlgItemTextA(page, IDC_INSTALL_DIR, shown, kPathSize);
     CopyTextCut(setupState.workingDir, kPathSize, shown);
   } else {
-    PathBuffer joined = {};
-    CopyTextCut(joined, kPathSize, folder);
-    if (JoinPath(joined, kPathSize, "FTP")) CopyText(setupState.workingDir, kPathSize, joined);
+    FolderJoin(setupState.workingDir, folder, "FTP");
   }
   SetDlgItemTextA(page, IDC_WORKING_DIR, setupState.workingDir);
   Enable(page, IDC_WORKING_DIR, type == 0);
