@@ -22,8 +22,13 @@ that each start with a "--- NAME" line:
                                      winsim (line only in the winsim dump), wine
                                      (only in Wine's) or both; REGEX is searched in
                                      the dump line; REASON says why, checkably
+    group: NAME                      the group the dump shows, when not SETUP.INI's
+    workdir: C:\\FTP Data             an explicit working directory, dumped as well
+    progman: none                    no Program Manager DDE service through both runs
     --- install.ini                  SETUP.INI of the installation run
     --- remove.ini                   SETUP.INI of the removal run (in C:\\remove)
+    --- install.wizard               the user's steps in that run's wizard, one a
+    --- remove.wizard                line, in the Wine driver's words (vdriver.cpp)
 """
 from __future__ import annotations
 
@@ -32,7 +37,7 @@ import os
 import re
 from dataclasses import dataclass, field
 
-SECTIONS = ("boxes", "registry", "files", "shell", "restart")
+SECTIONS = ("boxes", "processes", "registry", "files", "shell", "restart")
 WINDOWS = {"95": "win95", "98": "win98", "nt4": "nt40", "nt 4.0": "nt40", "2000": "win2k", "xp": "winxp",
            "7": "win7"}
 
@@ -58,8 +63,13 @@ class Scenario:
     readonly: list = field(default_factory=list)  # relative to the installation directory
     answers: dict = field(default_factory=dict)   # caption -> [answers]
     accepts: list = field(default_factory=list)
+    group: str = ""
+    workdir: str = ""
+    no_progman: bool = False
     install_ini: str | None = None
     remove_ini: str | None = None
+    install_wizard: str | None = None
+    remove_wizard: str | None = None
 
     @property
     def wine_version(self) -> str:
@@ -99,7 +109,7 @@ def parse(path: str) -> Scenario:
         for raw in f.read().splitlines():
             if raw.startswith("--- "):
                 block = raw[4:].strip()
-                if block not in ("install.ini", "remove.ini"):
+                if block not in ("install.ini", "remove.ini", "install.wizard", "remove.wizard"):
                     raise ValueError(f"{path}: unknown block {block}")
                 setattr(s, block.replace(".", "_"), "")
                 continue
@@ -122,6 +132,14 @@ def parse(path: str) -> Scenario:
                 s.missing.append(value)
             elif key == "held":
                 s.held = value
+            elif key == "group":
+                s.group = value
+            elif key == "workdir":
+                s.workdir = value
+            elif key == "progman":
+                if value != "none":
+                    raise ValueError(f"{path}: progman: none is the only choice: {value}")
+                s.no_progman = True
             elif key == "registry":
                 s.registry.append(parse_seed(path, value))
             elif key == "readonly":
@@ -141,6 +159,9 @@ def parse(path: str) -> Scenario:
         raise ValueError(f"{path}: windows must be one of {sorted(WINDOWS)}")
     if s.install_ini is None and s.remove_ini is None:
         raise ValueError(f"{path}: neither install.ini nor remove.ini")
+    for run in ("install", "remove"):
+        if getattr(s, f"{run}_wizard") is not None and getattr(s, f"{run}_ini") is None:
+            raise ValueError(f"{path}: {run}.wizard without {run}.ini")
     return s
 
 
@@ -201,7 +222,7 @@ def render(name: str, side: str, sections: dict[str, list[str]]) -> str:
     text = f"# parity dump of {name} ({side})\n"
     for title in SECTIONS:
         lines = list(sections.get(title, []))
-        if title != "boxes":   # boxes keep their order; the rest is a set
+        if title not in ("boxes", "processes"):   # these keep their order; the rest is a set
             lines = sorted(set(lines), key=lambda l: (l.lower(), l))
         text += f"[{title}]\n" + "".join(l + "\n" for l in lines)
     return text

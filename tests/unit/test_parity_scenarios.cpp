@@ -11,6 +11,8 @@
 // makes the distribution and then runs this test itself.
 #include "fixture.h"
 
+#include "wizard/wizard.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -56,6 +58,10 @@ struct Scenario {
   std::vector<Seed> registry;          // values in place before the first run
   std::vector<std::string> readonly;   // read-only files made in the installation directory first
   std::map<std::string, std::vector<std::string>> answers;  // caption -> answers in turn
+  std::string group;                   // the group the dump shows, when not SETUP.INI's
+  std::string workdir;                 // an explicit working directory, dumped as well
+  bool noProgman = false;              // no Program Manager DDE service through both runs
+  std::string installWizard, removeWizard;  // the user's steps in that run's wizard
   std::string error;                   // why the file is unusable
 };
 
@@ -73,6 +79,8 @@ Scenario ParseScenario(const fs::path& file) {
       std::string what = Trim(line.substr(4));
       if (what == "install.ini") target = &s.installIni, s.hasInstall = true;
       else if (what == "remove.ini") target = &s.removeIni, s.hasRemove = true;
+      else if (what == "install.wizard") target = &s.installWizard;
+      else if (what == "remove.wizard") target = &s.removeWizard;
       else s.error = "unknown block " + what;
       continue;
     }
@@ -92,6 +100,12 @@ Scenario ParseScenario(const fs::path& file) {
     else if (key == "summary" || key == "accept") continue;  // the comparison's business
     else if (key == "missing") s.missing.push_back(value);
     else if (key == "held") s.held = value;
+    else if (key == "group") s.group = value;
+    else if (key == "workdir") s.workdir = value;
+    else if (key == "progman") {
+      if (value == "none") s.noProgman = true;
+      else s.error = "progman: none is the only choice: " + value;
+    }
     else if (key == "readonly") s.readonly.push_back(value);
     else if (key == "registry") {
       // HKLM|HKCU KEY : NAME = REG_SZ TEXT | REG_BINARY hex bytes
@@ -136,7 +150,66 @@ Scenario ParseScenario(const fs::path& file) {
   }
   if (s.windows.empty()) s.error = "no windows: line";
   if (!s.hasInstall && !s.hasRemove) s.error = "neither install.ini nor remove.ini";
+  if (!s.installWizard.empty() && !s.hasInstall) s.error = "install.wizard without install.ini";
+  if (!s.removeWizard.empty() && !s.hasRemove) s.error = "remove.wizard without remove.ini";
   return s;
+}
+
+// The user's steps in a wizard, in the Wine driver's words (see
+// tests/wine/driver/vdriver.cpp), turned into winsim's scripted user. Steps
+// that only wait or log there ("sheet", "box", "closed", "read", "dump",
+// "buttons", "shot", "sleep") have nothing to wait for here: winsim's sheet
+// moves synchronously. "page N" checks that the current page is the one made
+// from template N, as the driver waits for it; a wrong page goes to *errors.
+std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector<std::string>* errors) {
+  using winsim::UserAction;
+  using winsim::WizButton;
+  std::vector<UserAction> out;
+  std::stringstream in(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    std::string verb = t.substr(0, t.find(' '));
+    std::string rest = t.size() > verb.size() ? t.substr(verb.size() + 1) : "";
+    std::string where = "wizard step " + std::to_string(number) + " '" + t + "'";
+    auto id = [&]() -> int {
+      try {
+        return std::stoi(rest);
+      } catch (const std::exception&) {
+        errors->push_back(where + ": no control id");
+        return 0;
+      }
+    };
+    if (verb == "page") {
+      int page = id();
+      out.push_back(UserAction::Inspect([page, where, errors](winsim::WizardView& v) {
+        int shown = v.Open() && v.Page() >= 0 ? 1001 + v.Page() : 0;
+        if (shown != page) errors->push_back(where + ": the page shown is " + std::to_string(shown));
+      }));
+    } else if (verb == "click") {
+      out.push_back(UserAction::Click(id()));
+    } else if (verb == "settext") {
+      // The text is the rest of the line after the id and one blank, blanks included.
+      size_t blank = rest.find(' ');
+      std::string typed = blank == std::string::npos ? "" : rest.substr(blank + 1);
+      out.push_back(UserAction::Type(id(), typed));
+    } else if (verb == "press") {
+      static const std::map<std::string, WizButton> buttons = {
+          {"BACK", WizButton::Back}, {"NEXT", WizButton::Next}, {"FINISH", WizButton::Finish},
+          {"CANCEL", WizButton::Cancel}};
+      auto b = buttons.find(rest);
+      if (b == buttons.end()) errors->push_back(where + ": no such button");
+      else out.push_back(UserAction::Press(b->second));
+    } else if (verb != "sheet" && verb != "box" && verb != "closed" && verb != "read" && verb != "dump" &&
+               verb != "buttons" && verb != "shot" && verb != "sleep") {
+      errors->push_back(where + ": unknown step");
+    }
+  }
+  return out;
 }
 
 std::optional<WindowsVersion> VersionOf(const std::string& w) {
@@ -332,12 +405,26 @@ class ParityTest : public SetupTest, public ::testing::WithParamInterface<std::s
     };
   }
 
-  void Run(const std::string& dir) {
+  // One run of the program; a wizard run plays the user's steps.
+  void Run(const std::string& dir, const std::string& wizard) {
     ResetSetupState();
+    ResetWizardState();
     progressWindow = nullptr;
     m().SetProgramPath("C:\\dist\\Setup.exe");
     m().SetCurrentDir(dir);
+    std::vector<std::string> errors;
+    if (!wizard.empty()) m().ScriptWizard(WizardSteps(wizard, &errors));
+    size_t started = m().processes().size();
     EXPECT_EQ(WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 1);
+    EXPECT_EQ(m().UnusedWizardActions(), 0u) << run_ << ": the wizard closed before the user's last step";
+    EXPECT_EQ(errors, std::vector<std::string>{}) << run_;
+    // The directory as the new process has it, without the trailing
+    // backslash Windows keeps on a current directory that is not a root.
+    for (size_t i = started; i < m().processes().size(); ++i) {
+      std::string cwd = m().processes()[i].currentDirectory;
+      while (cwd.size() > 3 && cwd.back() == '\\') cwd.pop_back();
+      processes_.push_back({run_, m().processes()[i].commandLine, cwd});
+    }
   }
 
   void DumpKey(std::vector<std::string>& out, HKEY hive, const std::string& hiveName, const std::string& key,
@@ -459,6 +546,8 @@ class ParityTest : public SetupTest, public ::testing::WithParamInterface<std::s
 
   std::vector<Token> tokens_;
   std::vector<std::string> boxLines_;
+  struct Started { std::string run, commandLine, directory; };
+  std::vector<Started> processes_;
   std::map<std::string, size_t> used_;
   std::string run_;
 };
@@ -480,6 +569,10 @@ TEST(ParityScenarioFiles, EveryScenarioParses) {
     Scenario s = ParseScenario(fs::path(ScenarioDir()) / (name + ".scn"));
     EXPECT_EQ(s.error, "") << name;
     EXPECT_TRUE(VersionOf(s.windows).has_value()) << name << ": windows " << s.windows;
+    std::vector<std::string> errors;
+    WizardSteps(s.installWizard, &errors);
+    WizardSteps(s.removeWizard, &errors);
+    EXPECT_EQ(errors, std::vector<std::string>{}) << name;
   }
 }
 
@@ -498,9 +591,18 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
   std::string ini = s.hasInstall ? s.installIni : "";
   std::string installDir = IniValue(ini, "FTPSetup", "DestinationDir");
   if (installDir.empty()) installDir = kDefaultInstallDir;
-  std::string groupName = IniValue(ini, "Program Group", "GroupName");
+  std::string groupName = s.group.empty() ? IniValue(ini, "Program Group", "GroupName") : s.group;
   if (groupName.empty()) groupName = "VORTAN FTP";
+  if (!s.installWizard.empty() || !s.removeWizard.empty()) {
+#ifdef SETUP_RES_PATH
+    std::string why;
+    ASSERT_TRUE(m().LoadResourceFile(SETUP_RES_PATH, reinterpret_cast<HINSTANCE>(0x400000), &why)) << why;
+#else
+    GTEST_SKIP() << "no compiled resources (windres) for the wizard";
+#endif
+  }
 
+  m().faults.noProgmanService = s.noProgman;
   for (const auto& seed : s.registry) m().SetRegValue(seed.hive, seed.key, seed.name, seed.type, seed.data);
   for (const std::string& rel : s.readonly) {
     std::string path = installDir + "\\" + rel;
@@ -511,7 +613,7 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
   if (s.hasInstall) {
     run_ = "install";
     WriteIni(s.installIni);
-    Run("C:\\dist");
+    Run("C:\\dist", s.installWizard);
   }
   int hold = 0;
   if (s.hasRemove) {
@@ -521,7 +623,7 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
     }
     run_ = "remove";
     WriteIni(s.removeIni, kRemoveDir);
-    Run(kRemoveDir);
+    Run(kRemoveDir, s.removeWizard);
     if (hold) m().Release(hold);
   }
 
@@ -545,20 +647,29 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
   std::vector<std::string> roots = {installDir};
   for (int csidl : {CSIDL_PERSONAL, CSIDL_COMMON_DOCUMENTS})
     if (!m().ShellFolder(csidl).empty()) roots.push_back(m().ShellFolder(csidl) + "\\FTP");
+  if (!s.workdir.empty()) roots.push_back(s.workdir);
   for (size_t i = 0; i < roots.size(); ++i) Files(files, roots[i], i == 0);
   std::string parent = installDir.substr(0, installDir.rfind('\\'));
   files.push_back(std::string(m().IsDirectory(parent) ? "dir " : "absent ") + Norm(parent) + " (parent)");
 
-  std::vector<std::vector<std::string>> sections = {boxLines_, Registry(), files, Shell(groupName), Restart(roots)};
-  const char* titles[] = {"boxes", "registry", "files", "shell", "restart"};
+  // Paths in command lines may name the installation directory, known only now.
+  std::vector<std::string> processLines;
+  for (const Started& p : processes_)
+    processLines.push_back(p.run + " | " + Norm(p.commandLine) + " | " + Norm(p.directory));
+  std::vector<std::vector<std::string>> sections = {boxLines_, processLines, Registry(), files, Shell(groupName),
+                                                    Restart(roots)};
+  const char* titles[] = {"boxes", "processes", "registry", "files", "shell", "restart"};
   std::string text = "# parity dump of " + s.name + " (winsim)\n";
   for (size_t i = 0; i < sections.size(); ++i) {
     auto lines = sections[i];
-    // Boxes keep their order; everything else is a set.
-    if (i) std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
-      return Lower(a) != Lower(b) ? Lower(a) < Lower(b) : a < b;
-    });
-    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    // Boxes and processes keep their order, repeats included; everything
+    // else is a set.
+    if (i > 1) {
+      std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+        return Lower(a) != Lower(b) ? Lower(a) < Lower(b) : a < b;
+      });
+      lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    }
     text += std::string("[") + titles[i] + "]\n";
     for (const std::string& line : lines) text += line + "\n";
   }

@@ -42,14 +42,19 @@ def install_case(name: str, windows: str, summary: str, changes: setupini.Ini, *
 
 def driver_selftest(case: Case, paths: Paths, c: Checks) -> None:
     """vdriver answers boxes by caption, in sequence, and unscripted ones with
-    their first button; it kills a program at its time-out; vhold keeps a
-    file from being deleted until it is released."""
+    their first button; it kills a program at its time-out; it logs the
+    command line and current directory of each child of the program, one
+    started while it runs and one just before it ends; vhold keeps a file
+    from being deleted until it is released."""
     s = case.session = Session(paths, case.name, case.windows)
     box = join(TOOLS, "vboxtest.exe")
     results = join(TOOLS, "results.txt")
     held = join(TOOLS, "held.txt")
     with open(s.prefix.unix(held), "w") as f:
         f.write("held\n")
+    child_dir, late_dir = join(TOOLS, "child dir"), join(TOOLS, "late")
+    for d in (child_dir, late_dir):
+        os.makedirs(s.prefix.unix(d), exist_ok=True)
     answers = {"Question": "NO", "Repeat": "YES,CANCEL"}
     boxes = ["YESNO|Question|First\\nsecond line", "YESNOCANCEL|Repeat|Second",
              "YESNOCANCEL|Repeat|Third", "YESNOCANCEL|Repeat|Fourth",
@@ -58,6 +63,11 @@ def driver_selftest(case: Case, paths: Paths, c: Checks) -> None:
     s.run([
         s.driver_command([box, "--out", results] + boxes, TOOLS, answers, 60),
         s.driver_command([box, "--sleep", "600000"], TOOLS, {}, 3, log=join(TOOLS, "timeout.log")),
+        # The driver's poll finds the first child, its last look after the
+        # program's end the second; both sleep on until the session's
+        # wineserver is stopped.
+        s.driver_command([box, "--child", child_dir, "--sleep", "1000", "--child", late_dir], TOOLS, {}, 30,
+                         log=join(TOOLS, "child.log")),
         # vhold prints HOLDING once the file is open; wait for that, not a guess.
         f"{q(s.wine)} {q(join(TOOLS, 'vhold.exe'))} {q(held)} --event VTEST_HOLD --timeout 120 > {q(hold_out)} &",
         f"for i in $(seq 1 600); do grep -q HOLDING {q(hold_out)} && break; sleep 0.1; done",
@@ -79,6 +89,7 @@ def driver_selftest(case: Case, paths: Paths, c: Checks) -> None:
     ], [(b.caption, b.text, b.answer, b.scripted) for b in log.boxes])
     c.eq("exit code of the box program (its last answer, IDRETRY)", 4, log.exit_code)
     c.eq("time-out of the box program", False, log.timed_out)
+    c.eq("children of the box program", [], log.children)
     with open(s.prefix.unix(results), encoding="cp1252") as f:
         got = [line.rstrip("\n").split("\t") for line in f]
     # MessageBoxA returned what the driver answered: IDNO 7, IDYES 6,
@@ -94,10 +105,18 @@ def driver_selftest(case: Case, paths: Paths, c: Checks) -> None:
     c.eq("time-out logged for the sleeping program", True, timeout_log.timed_out)
     c.eq("exit code of the killed program", 124, timeout_log.exit_code)
 
+    # Windows keeps the current directory with a trailing backslash.
+    child_log = s.driver_log(join(TOOLS, "child.log"))
+    c.eq("children logged (command line, current directory)",
+         [(f'"{box}" --sleep 600000', child_dir + "\\"), (f'"{box}" --sleep 600000', late_dir + "\\")],
+         child_log.children)
+    c.eq("children whose parameters could not be read (error, executable)", [], child_log.unreadable_children)
+    c.eq("exit code of the program that started the children", 0, child_log.exit_code)
+
 
 CASES = [
     Case(name="driver_answers_boxes", run=driver_selftest, windows="winxp",
-         summary="the test driver answers boxes, kills at its time-out, and vhold holds a file"),
+         summary="the test driver answers boxes, kills at its time-out, logs children, and vhold holds a file"),
     install_case(
         "xp_quiet_all_keys", "winxp",
         "XP, every quiet key, a directory with blanks, BaseRegistry 0, Support and About: "

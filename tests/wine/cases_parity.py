@@ -29,6 +29,7 @@ from lib.install import expected_tree, join, sanitize_group  # noqa: E402
 from lib.scenario import DIST, TOOLS, Case, Paths, Session  # noqa: E402
 from lib.uninstall import HOLD_EVENT, pending_operations, wininit_renames, windows_path  # noqa: E402
 from lib.wineenv import WINDOWS_VERSIONS  # noqa: E402
+from lib.wizard import SHOTS, wizard_command  # noqa: E402
 from lib.winereg import REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, TYPE_NAMES, Registry  # noqa: E402
 
 SCENARIOS = os.path.join(REPO, "tests", "scenarios")
@@ -37,6 +38,8 @@ UNIT_TESTS = os.path.join(REPO, "build", "native", "tests", "unit", "unit_tests"
 REMOVE_DIR = r"C:\remove"
 INSTALL_LOG = TOOLS + r"\install.log"
 REMOVE_LOG = TOOLS + r"\remove.log"
+INSTALL_WIZARD = TOOLS + r"\install-wizard.txt"
+REMOVE_WIZARD = TOOLS + r"\remove-wizard.txt"
 DEFAULT_INSTALL_DIR = r"C:\Program Files\VORTAN\FTP"
 DESKTOP_LINK = "vortan ftp.lnk"
 REG_ROOTS = (r"Software\VORTAN", r"Software\Microsoft\Windows\CurrentVersion\Uninstall\VORTAN FTP",
@@ -173,6 +176,19 @@ def dump_restart(prefix, reg: Registry, shorts: dict, norm) -> list[str]:
 
 # --- the case ---------------------------------------------------------------------
 
+def setup_command(s: Session, wizard: str | None, script: str, cwd: str, answers: dict, short_paths: list,
+                  log: str) -> list[str]:
+    """The driver's command for one run of Setup.exe; a wizard run also plays
+    the scenario's steps."""
+    program = [join(DIST, "Setup.exe")]
+    if wizard is None:
+        return s.driver_command(program, cwd, answers, 120, short_paths, log=log)
+    with open(s.prefix.unix(script), "w", encoding="cp1252", newline="") as f:
+        f.write(wizard)
+    os.makedirs(s.prefix.unix(SHOTS), exist_ok=True)
+    return wizard_command(s, program, cwd, answers, 120, short_paths, script=script, log=log)
+
+
 def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     s_ = case.scenario
     dist = shared_dist(paths)
@@ -186,7 +202,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
         p = os.path.join(s.dist, gone)
         shutil.rmtree(p) if os.path.isdir(p) else os.remove(p)
     install_dir = scn.ini_value(s_.install_ini, "FTPSetup", "DestinationDir") or DEFAULT_INSTALL_DIR
-    group = scn.ini_value(s_.install_ini, "Program Group", "GroupName") or "VORTAN FTP"
+    group = s_.group or scn.ini_value(s_.install_ini, "Program Group", "GroupName") or "VORTAN FTP"
     user = prefix.user()
     personal, common = rf"C:\users\{user}\Documents", r"C:\users\Public\Documents"
     desktops = [rf"C:\users\{user}\Desktop", r"C:\users\Public\Desktop"]
@@ -194,6 +210,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
               desktops[0]: "%DESKTOP%", desktops[1]: "%COMMONDESKTOP%", r"C:\Program Files": "%PROGRAMFILES%"}
     norm = scn.Normaliser(tokens)
     roots = [install_dir, join(personal, "FTP"), join(common, "FTP")]
+    roots += [s_.workdir] if s_.workdir else []
     answers = {cap: ",".join(a) for cap, a in s_.answers.items()}
 
     commands = []
@@ -209,7 +226,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     if s_.install_ini is not None:
         with open(os.path.join(s.dist, "SETUP.INI"), "w", encoding="cp1252", newline="") as f:
             f.write(s_.install_ini)
-        commands.append(s.driver_command([join(DIST, "Setup.exe")], DIST, answers, 120, log=INSTALL_LOG))
+        commands.append(setup_command(s, s_.install_wizard, INSTALL_WIZARD, DIST, answers, [], INSTALL_LOG))
     held = join(install_dir, s_.held) if s_.held else None
     if s_.remove_ini is not None:
         os.makedirs(prefix.unix(REMOVE_DIR))
@@ -229,15 +246,15 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
             candidates = list(roots) + [join(r, d) for r in roots for d in DATA_DIRS]
             candidates += [join(install_dir, rel) for rel in expected_tree(None, dist, paths.product, paths.setup_exe)]
             candidates += [held] if held else []
-        commands.append(s.driver_command([join(DIST, "Setup.exe")], REMOVE_DIR, answers, 120,
-                                         list(dict.fromkeys(candidates)), log=REMOVE_LOG))
+        commands.append(setup_command(s, s_.remove_wizard, REMOVE_WIZARD, REMOVE_DIR, answers,
+                                      list(dict.fromkeys(candidates)), REMOVE_LOG))
         if held:
             commands += [[s.wine, join(TOOLS, "vhold.exe"), "--release", HOLD_EVENT], "wait"]
     run = s.run(commands, 240)
     if run.returncode != 0:
         raise RuntimeError(f"session ended with {run.returncode}; see {prefix.root}/session.out")
 
-    boxes, shorts = [], {}
+    boxes, processes, shorts = [], [], {}
     for label, log_path in (("install", INSTALL_LOG), ("remove", REMOVE_LOG)):
         if (label == "install" and s_.install_ini is None) or (label == "remove" and s_.remove_ini is None):
             continue
@@ -245,6 +262,10 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
         c.eq(f"{label}: driver time-out", False, log.timed_out)
         c.eq(f"{label}: Setup.exe exit code", 1, log.exit_code)
         boxes += [f"{label} | {b.caption} | {scn.escape(norm(b.text))} | {b.answer}" for b in log.boxes]
+        c.eq(f"{label}: wizard steps that failed", [], [" ".join(f) for f in log.events("STEPFAIL")])
+        # A current directory keeps its trailing backslash in the process's
+        # parameters; winsim records it without.
+        processes += [(label, cmd, cwd if len(cwd) <= 3 else cwd.rstrip("\\")) for cmd, cwd in log.children]
         for f in log.events("SHORT"):
             if len(f) >= 2 and not f[1].startswith("!"):
                 shorts.setdefault(f[1].lower(), f[0])
@@ -267,7 +288,8 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     parent = install_dir.rsplit("\\", 1)[0]
     files.append(f"{'dir' if os.path.isdir(prefix.unix(parent)) else 'absent'} {norm(parent)} (parent)")
     wine = scn.render(s_.name, "wine", {
-        "boxes": boxes, "registry": dump_registry(reg, norm), "files": files,
+        "boxes": boxes, "processes": [f"{label} | {norm(cmd)} | {norm(cwd)}" for label, cmd, cwd in processes],
+        "registry": dump_registry(reg, norm), "files": files,
         "shell": dump_shell(prefix, group, desktops, norm), "restart": dump_restart(prefix, reg, shorts, norm)})
     with open(os.path.join(OUT, f"{s_.name}.wine.txt"), "w", encoding="utf-8") as f:
         f.write(wine)

@@ -1,12 +1,16 @@
 // vboxtest: a stand-in for a program under test, used to check vdriver itself.
 //
-//   vboxtest [--out FILE] [--sleep MS] [--delete PATH] [STYLE|CAPTION|TEXT]...
+//   vboxtest [--out FILE] [--sleep MS] [--delete PATH] [--child DIR]
+//            [STYLE|CAPTION|TEXT]...
 //
 // Shows one MessageBoxA per STYLE|CAPTION|TEXT argument, in order, without an
 // owner window (STYLE: OK, OKCANCEL, YESNO, YESNOCANCEL, RETRYCANCEL,
 // ABORTRETRYIGNORE; "\n" in TEXT is a line break), and appends
 // "CAPTION<TAB>result id" per box to FILE. --sleep waits before the boxes,
 // --delete tries DeleteFileA and records "DELETE<TAB>path<TAB>ok|error code".
+// --child starts a copy of itself, "PATH" --sleep 600000 with PATH this
+// program's own path, in the current directory DIR, and goes on at once
+// without waiting for it (exit code 3 when it cannot be started).
 // The exit code is the id of the last box's answer, or 0 when none was shown.
 #include <windows.h>
 
@@ -23,6 +27,34 @@ void Record(const std::string& line) {
   if (!g_out) return;
   fputs((line + "\n").c_str(), g_out);
   fflush(g_out);
+}
+
+// Not waited for: a child started just before its parent ends is the case
+// the driver has to catch after the parent's end.
+bool StartChild(const char* directory) {
+  char self[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof(self));
+  if (length == 0 || length >= sizeof(self)) {
+    fprintf(stderr, "vboxtest: no module file name (error %lu)\n", GetLastError());
+    return false;
+  }
+  // Built by appending: GCC 12 at -O3 warns wrongly (-Wrestrict) about
+  // "\"" + std::string(...).
+  std::string command_line = "\"";
+  command_line.append(self, length);
+  command_line += "\" --sleep 600000";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
+                      &process)) {
+    fprintf(stderr, "vboxtest: cannot start '%s' in '%s' (error %lu)\n", command_line.c_str(), directory,
+            GetLastError());
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
 }  // namespace
@@ -46,6 +78,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--sleep" && i + 1 < argc) {
       Sleep(static_cast<DWORD>(strtoul(argv[++i], nullptr, 10)));
+      continue;
+    }
+    if (arg == "--child" && i + 1 < argc) {
+      if (!StartChild(argv[++i])) return 3;
       continue;
     }
     if (arg == "--delete" && i + 1 < argc) {

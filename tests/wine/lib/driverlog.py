@@ -19,6 +19,13 @@ def _unescape(field: str) -> str:
     return "".join(out)
 
 
+def _child_error(field: str) -> int | None:
+    """The error code of a CHILD line's "!error N" field, else None."""
+    if field.startswith("!error ") and field[7:].isdigit():
+        return int(field[7:])
+    return None
+
+
 @dataclass(frozen=True)
 class Box:
     caption: str
@@ -48,6 +55,24 @@ class DriverLog:
     def boxes(self) -> list[Box]:
         return [Box(f[0], f[1], f[2], len(f) < 4 or f[3] != "unscripted")
                 for f in self.events("BOX") if len(f) >= 3]
+
+    @property
+    def children(self) -> list[tuple[str, str]]:
+        """(command line, current directory) of every process the started
+        program started, directly or further down, in the order the driver
+        found them; the directory is as the child holds it, with its trailing
+        backslash. Children that could not be read are in unreadable_children."""
+        return [(f[0], f[1]) for f in self.events("CHILD") if len(f) >= 2 and _child_error(f[0]) is None]
+
+    @property
+    def unreadable_children(self) -> list[tuple[int, str]]:
+        """(Windows error code, executable name or "") of the children whose
+        parameters could not be read. Under Wine these are mostly its shell's
+        winemenubuilder.exe, started for each shortcut saved and, disabled in
+        the test prefixes, gone within milliseconds: the poll catches none,
+        one or several of them, so they are kept apart from children."""
+        return [(code, f[1]) for f in self.events("CHILD")
+                if len(f) >= 2 and (code := _child_error(f[0])) is not None]
 
     @property
     def exit_code(self) -> int | None:
