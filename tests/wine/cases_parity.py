@@ -24,6 +24,7 @@ sys.path.insert(0, os.path.join(REPO, "tests"))
 from parity import scenario as scn  # noqa: E402
 
 from lib import shelllink  # noqa: E402
+from lib.progman import served_anyway, without_progman  # noqa: E402
 from lib.checks import Checks  # noqa: E402
 from lib.install import expected_tree, join, sanitize_group  # noqa: E402
 from lib.scenario import DIST, TOOLS, Case, Paths, Session  # noqa: E402
@@ -250,9 +251,14 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
                                       list(dict.fromkeys(candidates)), REMOVE_LOG))
         if held:
             commands += [[s.wine, join(TOOLS, "vhold.exe"), "--release", HOLD_EVENT], "wait"]
+    if s_.no_progman:
+        before, after = without_progman(s)
+        commands = before + commands + after
     run = s.run(commands, 240)
     if run.returncode != 0:
         raise RuntimeError(f"session ended with {run.returncode}; see {prefix.root}/session.out")
+    if s_.no_progman:
+        c.eq("a desktop still served PROGMAN (see session.out)", False, served_anyway(run.stdout))
 
     boxes, processes, shorts = [], [], {}
     for label, log_path in (("install", INSTALL_LOG), ("remove", REMOVE_LOG)):
