@@ -170,7 +170,6 @@ std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string t = Trim(line);
     if (t.empty() || t[0] == '#') continue;
     std::string verb = t.substr(0, t.find(' '));

@@ -30,7 +30,7 @@ from lib.install import expected_tree, join, sanitize_group  # noqa: E402
 from lib.scenario import DIST, TOOLS, Case, Paths, Session  # noqa: E402
 from lib.uninstall import HOLD_EVENT, pending_operations, wininit_renames, windows_path  # noqa: E402
 from lib.wineenv import WINDOWS_VERSIONS  # noqa: E402
-from lib.wizard import SHOTS, wizard_command  # noqa: E402
+from lib.wizard import install_script, wizard_command  # noqa: E402
 from lib.winereg import REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, TYPE_NAMES, Registry  # noqa: E402
 
 SCENARIOS = os.path.join(REPO, "tests", "scenarios")
@@ -184,9 +184,7 @@ def setup_command(s: Session, wizard: str | None, script: str, cwd: str, answers
     program = [join(DIST, "Setup.exe")]
     if wizard is None:
         return s.driver_command(program, cwd, answers, 120, short_paths, log=log)
-    with open(s.prefix.unix(script), "w", encoding="cp1252", newline="") as f:
-        f.write(wizard)
-    os.makedirs(s.prefix.unix(SHOTS), exist_ok=True)
+    install_script(s, wizard, script)
     return wizard_command(s, program, cwd, answers, 120, short_paths, script=script, log=log)
 
 

@@ -166,6 +166,15 @@ class DriverLogLines(unittest.TestCase):
     def test_no_exit(self): self.assertIsNone(self.log("START\ta\tb\n").exit_code)
     def test_timeout(self): self.assertTrue(self.log("TIMEOUT\t3\nEXIT\t124\n").timed_out)
 
+    def test_children_in_order_unescaped_and_failures_apart(self):
+        log = self.log('CHILD\t"C:\\\\windows\\\\HH.EXE" C:\\\\A B\\\\qxftp.chm\tC:\\\\dist\\\\\n'
+                       "CHILD\t!error 487\twinemenubuilder.exe\n"
+                       "CHILD\tC:\\\\A B\\\\QXFTP.EXE\tC:\\\\A B\\\\\n"
+                       "CHILD\t!error 5\t\nEXIT\t1\n")
+        self.assertEqual([('"C:\\windows\\HH.EXE" C:\\A B\\qxftp.chm', "C:\\dist\\"),
+                          ("C:\\A B\\QXFTP.EXE", "C:\\A B\\")], log.children)
+        self.assertEqual([(487, "winemenubuilder.exe"), (5, "")], log.unreadable_children)
+
     def test_short_path_ignores_case_and_errors(self):
         log = self.log("SHORT\tC:\\\\A B\\\\X.EXE\t!2\nSHORT\tC:\\\\A B\\\\Y.EXE\tC:\\\\AB~1\\\\Y.EXE\n")
         self.assertIsNone(log.short_path("C:\\A B\\X.EXE"))

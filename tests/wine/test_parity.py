@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Tests of the parity harness's own rules: the scenario files, the dump's
-order and the comparison, and the driver's child-process lines the Wine dump
-takes its processes from. Run: python3 tests/wine/test_parity.py"""
+order and the comparison. Run: python3 tests/wine/test_parity.py"""
 from __future__ import annotations
 
 import os
@@ -13,7 +12,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE)))
 
-from lib.driverlog import DriverLog  # noqa: E402
 from parity import scenario as scn  # noqa: E402
 
 SCENARIOS = os.path.join(os.path.dirname(HERE), "scenarios")
@@ -106,25 +104,6 @@ class Comparison(unittest.TestCase):
         result = scn.compare(s, *self.dumps(["file a"], ["file c"]))
         self.assertEqual([], result.unaccepted)
         self.assertEqual(["a and c are one file"] * 2, [why for _, _, why in result.accepted])
-
-
-class ChildLines(unittest.TestCase):
-    def log(self, text: str) -> DriverLog:
-        with tempfile.NamedTemporaryFile("w", encoding="cp1252", suffix=".log", delete=False) as f:
-            f.write(text)
-        try:
-            return DriverLog.read(f.name)
-        finally:
-            os.unlink(f.name)
-
-    def test_children_in_order_unescaped_and_failures_apart(self):
-        log = self.log('CHILD\t"C:\\\\windows\\\\HH.EXE" C:\\\\A B\\\\qxftp.chm\tC:\\\\dist\\\\\n'
-                       "CHILD\t!error 487\twinemenubuilder.exe\n"
-                       "CHILD\tC:\\\\A B\\\\QXFTP.EXE\tC:\\\\A B\\\\\n"
-                       "CHILD\t!error 5\t\nEXIT\t1\n")
-        self.assertEqual([('"C:\\windows\\HH.EXE" C:\\A B\\qxftp.chm', "C:\\dist\\"),
-                          ("C:\\A B\\QXFTP.EXE", "C:\\A B\\")], log.children)
-        self.assertEqual([(487, "winemenubuilder.exe"), (5, "")], log.unreadable_children)
 
 
 if __name__ == "__main__":

@@ -82,9 +82,11 @@ class Script:
         return "\r\n".join(self.lines) + "\r\n"
 
 
-def install_script(session: Session, script: Script, path: str = SCRIPT) -> None:
+def install_script(session: Session, script: Script | str, path: str = SCRIPT) -> None:
+    """Puts the steps (a Script, or their text as a scenario file holds it)
+    where the driver reads them, with the screenshots' folder beside."""
     with open(session.prefix.unix(path), "w", encoding="cp1252", newline="") as f:
-        f.write(script.text())
+        f.write(script if isinstance(script, str) else script.text())
     os.makedirs(session.prefix.unix(SHOTS), exist_ok=True)
 
 
