@@ -207,6 +207,7 @@ RegVal* FindValue(RegKey& k, const std::string& name) {
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
   State& s = S();
+  if (auto f = Injected("RegOpenKeyExA", lpSubKey)) return static_cast<LONG>(*f);
   (void)ulOptions;
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
@@ -242,6 +243,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
                             REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                             LPDWORD lpdwDisposition) {
   State& s = S();
+  if (auto f = Injected("RegCreateKeyExA", lpSubKey)) return static_cast<LONG>(*f);
   (void)Reserved;
   (void)lpClass;
   (void)lpSecurityAttributes;
@@ -281,6 +283,7 @@ LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData) {
   State& s = S();
+  if (auto f = Injected("RegQueryValueExA", lpValueName)) return static_cast<LONG>(*f);
   Base b;
   LONG r = GetBase(s, hKey, b);
   std::string name = ValueNameOf(lpValueName);
@@ -315,6 +318,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                            DWORD cbData) {
   State& s = S();
+  if (auto f = Injected("RegSetValueExA", lpValueName)) return static_cast<LONG>(*f);
   (void)Reserved;
   Base b;
   LONG r = GetBase(s, hKey, b);
@@ -338,6 +342,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   State& s = S();
+  if (auto f = Injected("RegDeleteValueA", lpValueName)) return static_cast<LONG>(*f);
   Base b;
   LONG r = GetBase(s, hKey, b);
   std::string name = ValueNameOf(lpValueName);
@@ -418,6 +423,7 @@ static void MarkTreeDeleted(RegKey& k) {
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   State& s = S();
+  if (auto f = Injected("RegDeleteKeyA", lpSubKey)) return static_cast<LONG>(*f);
   Base b;
   LONG r = lpSubKey ? GetBase(s, hKey, b) : ERROR_INVALID_PARAMETER;
   std::string sub = Str(lpSubKey);
@@ -467,6 +473,7 @@ static const struct {
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
   State& s = S();
+  if (auto f = Injected("OpenProcessToken")) return s.lastError = *f, FALSE;
   DWORD err = 0;
   if (!s.IsNT())
     err = ERROR_CALL_NOT_IMPLEMENTED;
@@ -488,6 +495,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid) {
   State& s = S();
+  if (auto f = Injected("LookupPrivilegeValueA", lpName)) return s.lastError = *f, FALSE;
   DWORD err = 0;
   DWORD luid = 0;
   if (!s.IsNT()) {
@@ -516,6 +524,7 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength) {
   State& s = S();
+  if (auto f = Injected("AdjustTokenPrivileges")) return s.lastError = *f, FALSE;
   (void)BufferLength;
   (void)ReturnLength;
   DWORD err = 0;

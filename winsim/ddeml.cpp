@@ -41,8 +41,9 @@ std::string HexErr(UINT e) { return e ? Hex(e) : "0"; }
 UINT WINAPI DdeInitializeA(LPDWORD pidInst, PFNCALLBACK pfnCallback, DWORD afCmd, DWORD ulRes) {
   State& s = S();
   UINT r = DMLERR_NO_ERROR;
-  if (s.owner->faults.ddeInitialize) {
-    r = *s.owner->faults.ddeInitialize;
+  std::optional<DWORD> injected = Injected("DdeInitializeA");
+  if (injected || s.owner->faults.ddeInitialize) {
+    r = injected ? *injected : *s.owner->faults.ddeInitialize;
   } else if (!pidInst || !pfnCallback || ulRes) {
     r = DMLERR_INVALIDPARAMETER;
   } else if (*pidInst) {
@@ -94,6 +95,7 @@ HSZ WINAPI DdeCreateStringHandleA(DWORD idInst, LPCSTR psz, int iCodePage) {
   State& s = S();
   DdeInstance* i = Inst(s, idInst);
   if (!i) return nullptr;
+  if (auto f = Injected("DdeCreateStringHandleA", psz)) return i->lastError = *f, nullptr;
   if (!psz || (iCodePage != 0 && iCodePage != CP_WINANSI) || std::strlen(psz) > 255) {
     i->lastError = DMLERR_INVALIDPARAMETER;
     return nullptr;
@@ -144,8 +146,11 @@ HCONV WINAPI DdeConnect(DWORD idInst, HSZ hszService, HSZ hszTopic, PCONVCONTEXT
   if (!i) return nullptr;
   std::string service = HszText(s, idInst, hszService), topic = HszText(s, idInst, hszTopic);
   UINT e = 0;
+  std::optional<DWORD> injected = Injected("DdeConnect", service.c_str());
   if (pCC && pCC->cb != sizeof(CONVCONTEXT))
     e = DMLERR_INVALIDPARAMETER;
+  else if (injected)
+    e = *injected;
   else if (s.owner->faults.noProgmanService || !IEquals(service, "PROGMAN") ||
            (hszTopic && !IEquals(topic, "PROGMAN")))
     e = DMLERR_NO_CONV_ESTABLISHED;
@@ -176,6 +181,7 @@ HDDEDATA WINAPI DdeCreateDataHandle(DWORD idInst, LPBYTE pSrc, DWORD cb, DWORD c
   State& s = S();
   (void)hszItem;
   if (!Inst(s, idInst)) return nullptr;
+  if (auto f = Injected("DdeCreateDataHandle")) return Inst(s, idInst)->lastError = *f, nullptr;
   return NewData(s, idInst, pSrc, cb, cbOff, wFmt, (afCmd & HDATA_APPOWNED) != 0);
 }
 
@@ -186,6 +192,8 @@ LPBYTE WINAPI DdeAccessData(HDDEDATA hData, LPDWORD pcbDataSize) {
     s.Log("Misuse", {"DdeAccessData", "unknown data handle"});
     return nullptr;
   }
+  DdeInstance* owner = Inst(s, it->second.inst);
+  if (auto f = Injected("DdeAccessData")) return owner ? (owner->lastError = *f, nullptr) : nullptr;
   ++it->second.accessCount;
   if (pcbDataSize) *pcbDataSize = static_cast<DWORD>(it->second.size);
   return it->second.bytes.get();
@@ -236,6 +244,7 @@ HDDEDATA WINAPI DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HS
   auto conv = s.convs.find(reinterpret_cast<uintptr_t>(hConv));
   std::string timeout = dwTimeout == TIMEOUT_ASYNC ? "TIMEOUT_ASYNC" : Dec(dwTimeout);
   if (pdwResult) *pdwResult = 0;
+  std::optional<DWORD> injected = Injected("DdeClientTransaction");
 
   // Execute data: a data handle (cbData 0xFFFFFFFF), which DDEML owns from
   // here on, or a plain buffer.
@@ -262,6 +271,10 @@ HDDEDATA WINAPI DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HS
   std::string item = inst ? HszText(s, inst->id, hszItem) : "";
   if (!inst) {
     e = DMLERR_NO_CONV_ESTABLISHED;
+  } else if (injected) {
+    // A time-out waits the whole time-out first; a request times out on its data.
+    if (*injected == DMLERR_EXECACKTIMEOUT) s.ticks += dwTimeout == TIMEOUT_ASYNC ? 0 : dwTimeout;
+    e = *injected == DMLERR_EXECACKTIMEOUT && wType == XTYP_REQUEST ? DMLERR_DATAACKTIMEOUT : *injected;
   } else if (wType == XTYP_EXECUTE) {
     if (!pData) {
       e = DMLERR_INVALIDPARAMETER;

@@ -302,6 +302,8 @@ struct State {
 
   Progman progman;
   Journal journal;
+  std::vector<std::string> calls;  // Machine::calls()
+  std::map<std::string, uint64_t, std::less<>> callsByFunction;
 
   // ---- Helpers ----
   int quiet = 0;  // >0 while winsim calls its own Win32 functions
@@ -407,5 +409,11 @@ void DeliverPosted(State& s);
 
 // The current machine's state.
 State& S();
+
+// Counts the program's call of a function that can fail (none while winsim
+// calls itself) and, when it is the call Faults::failCall chooses, gives the
+// failure it must return (calls.cpp).
+// `detail` (a path, a key, a value name) goes into the FailedCall event.
+std::optional<DWORD> Injected(const char* function, const char* detail = nullptr);
 
 }  // namespace winsim::detail

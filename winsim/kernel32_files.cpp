@@ -36,6 +36,7 @@ DWORD AttrsOf(const FsNode& n) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
   State& s = S();
+  if (auto f = Injected("GetFileAttributesA", lpFileName)) return s.lastError = *f, INVALID_FILE_ATTRIBUTES;
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p);
   if (e) {
@@ -52,6 +53,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   State& s = S();
+  if (auto f = Injected("SetFileAttributesA", lpFileName)) return Fail(s, *f);
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p);
   NodePtr n = e ? nullptr : s.Lookup(p, &e);
@@ -62,6 +64,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
   State& s = S();
+  if (auto f = Injected("CreateDirectoryA", lpPathName)) return Fail(s, *f);
   (void)lpSecurityAttributes;
   PathParts p;
   DWORD e = s.Resolve(lpPathName, p);
@@ -83,6 +86,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   State& s = S();
+  if (auto f = Injected("RemoveDirectoryA", lpPathName)) return Fail(s, *f);
   PathParts p;
   DWORD e = s.Resolve(lpPathName, p);
   NodePtr n = e ? nullptr : s.Lookup(p, &e);
@@ -106,6 +110,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   State& s = S();
+  if (auto f = Injected("DeleteFileA", lpFileName)) return Fail(s, *f);
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p);
   NodePtr n = e ? nullptr : s.Lookup(p, &e);
@@ -116,6 +121,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   State& s = S();
+  if (auto f = Injected("CopyFileA", lpNewFileName)) return Fail(s, *f);
   PathParts ps, pd;
   DWORD e = s.Resolve(lpExistingFileName, ps);
   NodePtr src = e ? nullptr : s.Lookup(ps, &e);
@@ -183,6 +189,7 @@ static DWORD QueueBootRename(State& s, const PathParts& src, const PathParts* ds
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
   State& s = S();
+  if (auto f = Injected("MoveFileExA", lpExistingFileName)) return Fail(s, *f);
   PathParts ps, pd;
   DWORD e = 0;
   if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
@@ -251,6 +258,7 @@ BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
 
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
   State& s = S();
+  if (auto f = Injected("GetShortPathNameA", lpszLongPath)) return Fail(s, *f);
   if (!lpszLongPath) return Fail(s, ERROR_INVALID_PARAMETER);
   PathParts p;
   DWORD e = s.Resolve(lpszLongPath, p);
@@ -365,6 +373,7 @@ bool winsim::detail::WildcardMatch(const std::string& pattern, const FsNode& n) 
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   State& s = S();
+  if (auto f = Injected("FindFirstFileA", lpFileName)) return s.lastError = *f, INVALID_HANDLE_VALUE;
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p, true);
   if (!lpFindFileData) {
@@ -427,6 +436,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   State& s = S();
+  if (auto f = Injected("CreateFileA", lpFileName)) return s.lastError = *f, INVALID_HANDLE_VALUE;
   (void)lpSecurityAttributes;
   (void)hTemplateFile;
   PathParts p;
@@ -504,6 +514,7 @@ static FileHandle* GetFile(State& s, HANDLE h, const char* fn) {
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
   State& s = S();
+  if (auto f = Injected("ReadFile")) return Fail(s, *f);
   FileHandle* f = GetFile(s, hFile, "ReadFile");
   if (!f) return FALSE;
   if (!lpNumberOfBytesRead && !lpOverlapped) {
@@ -524,6 +535,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
   State& s = S();
+  if (auto f = Injected("WriteFile")) return Fail(s, *f);
   FileHandle* f = GetFile(s, hFile, "WriteFile");
   if (!f) return FALSE;
   if (!lpNumberOfBytesWritten && !lpOverlapped) {
@@ -575,6 +587,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   State& s = S();
+  if (auto f = Injected("SetEndOfFile")) return Fail(s, *f);
   FileHandle* f = GetFile(s, hFile, "SetEndOfFile");
   if (!f) return FALSE;
   if (!(f->access & kAccWrite)) return Fail(s, ERROR_ACCESS_DENIED);
@@ -585,6 +598,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   State& s = S();
+  if (auto f = Injected("GetFileSize")) return s.lastError = *f, INVALID_FILE_SIZE;
   FileHandle* f = GetFile(s, hFile, "GetFileSize");
   if (!f) return INVALID_FILE_SIZE;
   uint64_t size = f->node->data.size();
@@ -607,6 +621,7 @@ BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLa
 BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                         const FILETIME* lpLastWriteTime) {
   State& s = S();
+  if (auto f = Injected("SetFileTime")) return Fail(s, *f);
   FileHandle* f = GetFile(s, hFile, "SetFileTime");
   if (!f) return FALSE;
   if (!(f->access & kAccWrite)) return Fail(s, ERROR_ACCESS_DENIED);

@@ -68,6 +68,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
   State& s = S();
+  if (auto f = Injected("SetCurrentDirectoryA", lpPathName)) return s.lastError = *f, FALSE;
   PathParts p;
   DWORD e = s.Resolve(lpPathName, p);
   NodePtr n = e ? nullptr : s.Lookup(p, &e);
@@ -137,6 +138,7 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) { return ReturnSt
 
 UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName) {
   State& s = S();
+  if (auto f = Injected("GetTempFileNameA", lpPathName)) return s.lastError = *f, 0;
   if (!lpPathName || !lpTempFileName) {
     s.lastError = ERROR_INVALID_PARAMETER;
     return 0;
@@ -237,6 +239,7 @@ static bool IsAnsiCodePage(UINT cp) { return cp == CP_ACP || cp == CP_THREAD_ACP
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR src, int cb, LPWSTR dst, int cch) {
   State& s = S();
+  if (auto f = Injected("MultiByteToWideChar", src)) return s.lastError = *f, 0;
   (void)dwFlags;
   if (!src || cb == 0 || cch < 0 || (!IsAnsiCodePage(CodePage) && CodePage != CP_UTF8)) {
     s.lastError = ERROR_INVALID_PARAMETER;
@@ -386,6 +389,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
                            LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
   State& s = S();
+  if (auto f = Injected("CreateProcessA", lpCommandLine)) return s.lastError = *f, FALSE;
   (void)lpProcessAttributes;
   (void)lpThreadAttributes;
   (void)bInheritHandles;
@@ -454,6 +458,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
 
 DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
   State& s = S();
+  if (auto f = Injected("WaitForInputIdle")) return s.lastError = ERROR_ACCESS_DENIED, *f;
   auto it = s.processHandles.find(reinterpret_cast<uintptr_t>(hProcess));
   if (it == s.processHandles.end() || it->second.isThread) {
     s.Log("Misuse", {"WaitForInputIdle", "not a process handle"});
@@ -467,6 +472,7 @@ DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   State& s = S();
+  if (auto f = Injected("WaitForSingleObject")) return s.lastError = ERROR_ACCESS_DENIED, *f;
   (void)dwMilliseconds;
   if (!s.processHandles.count(reinterpret_cast<uintptr_t>(hHandle))) {
     s.lastError = ERROR_INVALID_HANDLE;

@@ -105,6 +105,7 @@ void State::InstallSystemModules() {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   State& s = S();
+  if (auto f = Injected("LoadLibraryA", lpLibFileName)) return s.lastError = *f, nullptr;
   DWORD e = 0;
   std::string name = Str(lpLibFileName);
   std::string loaded;
@@ -190,6 +191,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   State& s = S();
+  if (auto f = Injected("GetProcAddress", HIWORD(reinterpret_cast<uintptr_t>(lpProcName)) ? lpProcName : nullptr)) return s.lastError = *f, nullptr;
   Module* mod = nullptr;
   for (auto& m : s.modules)
     if (m.handle == hModule) mod = &m;

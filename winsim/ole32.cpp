@@ -46,6 +46,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile, public ComObjec
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+    if (auto f = Injected("IShellLinkA::QueryInterface")) return static_cast<HRESULT>(*f);
     if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IShellLinkA))
       *ppv = static_cast<IShellLinkA*>(this);
     else if (IsEqualGUID(riid, IID_IPersistFile) || IsEqualGUID(riid, IID_IPersist))
@@ -86,13 +87,22 @@ class ShellLink final : public IShellLinkA, public IPersistFile, public ComObjec
   HRESULT STDMETHODCALLTYPE GetDescription(LPSTR pszName, int cch) override {
     return CopyTo(link_.description, pszName, cch);
   }
-  HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR pszName) override { return Set(link_.description, pszName); }
+  HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR pszName) override {
+    if (auto f = Injected("IShellLinkA::SetDescription", pszName)) return static_cast<HRESULT>(*f);
+    return Set(link_.description, pszName);
+  }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR pszDir, int cch) override {
     return CopyTo(link_.workingDir, pszDir, cch);
   }
-  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override { return Set(link_.workingDir, pszDir); }
+  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR pszDir) override {
+    if (auto f = Injected("IShellLinkA::SetWorkingDirectory", pszDir)) return static_cast<HRESULT>(*f);
+    return Set(link_.workingDir, pszDir);
+  }
   HRESULT STDMETHODCALLTYPE GetArguments(LPSTR pszArgs, int cch) override { return CopyTo(link_.arguments, pszArgs, cch); }
-  HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override { return Set(link_.arguments, pszArgs); }
+  HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR pszArgs) override {
+    if (auto f = Injected("IShellLinkA::SetArguments", pszArgs)) return static_cast<HRESULT>(*f);
+    return Set(link_.arguments, pszArgs);
+  }
   HRESULT STDMETHODCALLTYPE GetHotkey(WORD* pwHotkey) override {
     if (!pwHotkey) return E_INVALIDARG;
     *pwHotkey = hotkey_;
@@ -125,6 +135,7 @@ class ShellLink final : public IShellLinkA, public IPersistFile, public ComObjec
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SetPath(LPCSTR pszFile) override {
     if (!pszFile) return E_INVALIDARG;
+    if (auto f = Injected("IShellLinkA::SetPath", pszFile)) return static_cast<HRESULT>(*f);
     return Set(link_.target, pszFile);
   }
 
@@ -153,8 +164,9 @@ class ShellLink final : public IShellLinkA, public IPersistFile, public ComObjec
     State& s = S();
     std::string path = pszFileName ? Narrow(pszFileName) : curFile_;
     HRESULT hr = S_OK;
-    if (s.owner->faults.persistFileSave) {
-      hr = *s.owner->faults.persistFileSave;
+    std::optional<DWORD> injected = Injected("IPersistFile::Save", path.c_str());
+    if (injected || s.owner->faults.persistFileSave) {
+      hr = injected ? static_cast<HRESULT>(*injected) : *s.owner->faults.persistFileSave;
     } else if (path.empty()) {
       hr = E_INVALIDARG;
     } else {
@@ -209,7 +221,9 @@ HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
   bool wantMta = (dwCoInit & COINIT_APARTMENTTHREADED) == 0;
   bool initialised = s.comInit > 0 || f.comAlreadyInitialised || f.comMultithreaded;
   HRESULT hr;
-  if (!initialised) {
+  if (auto injected = Injected("CoInitializeEx")) {
+    hr = static_cast<HRESULT>(*injected);
+  } else if (!initialised) {
     hr = S_OK;
     s.comMta = wantMta;
   } else {
@@ -239,8 +253,11 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
   HRESULT hr = S_OK;
   if (ppv) *ppv = nullptr;
   bool initialised = s.comInit > 0 || s.owner->faults.comAlreadyInitialised || s.owner->faults.comMultithreaded;
+  std::optional<DWORD> injected = Injected("CoCreateInstance");
   if (!ppv)
     hr = E_POINTER;
+  else if (injected)
+    hr = static_cast<HRESULT>(*injected);
   else if (!initialised)
     hr = CO_E_NOTINITIALIZED;
   else if (s.owner->faults.coCreateInstance)
@@ -252,7 +269,9 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
   if (hr == S_OK) {
     auto* link = new ShellLink();
     s.comLive.insert(link);
+    ++s.quiet;  // the class's own QueryInterface, no call of the program
     hr = link->QueryInterface(riid, ppv);
+    --s.quiet;
     link->Release();  // the reference QueryInterface took is the caller's
   }
   s.Log("CoCreateInstance", {GuidText(rclsid), GuidText(riid), hr ? Hex(static_cast<uint32_t>(hr)) : "0"});

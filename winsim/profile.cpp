@@ -156,6 +156,11 @@ DWORD CopyList(const std::vector<std::string>& items, LPSTR buf, DWORD size) {
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                                       DWORD nSize, LPCSTR lpFileName) {
   State& s = S();
+  if (auto f = Injected("GetPrivateProfileStringA", lpKeyName)) {
+    s.lastError = *f;  // the file cannot be read: the default is the answer
+    if (lpReturnedString && nSize) CopyOut(lpReturnedString, nSize, Str(lpDefault));
+    return lpReturnedString && nSize ? static_cast<DWORD>(std::strlen(lpReturnedString)) : 0;
+  }
   if (!lpReturnedString || nSize == 0) return 0;
   // Trailing blanks of the default are dropped.
   std::string def = Str(lpDefault);
@@ -222,6 +227,7 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
   State& s = S();
+  if (auto f = Injected("WritePrivateProfileStringA", lpKeyName)) return s.lastError = *f, FALSE;
   if (!lpAppName) return FALSE;
   PathParts p;
   if (!ProfilePath(s, lpFileName, p)) {

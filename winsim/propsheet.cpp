@@ -712,6 +712,7 @@ HPROPSHEETPAGE WINAPI CreatePropertySheetPageA(LPCPROPSHEETPAGEA p) {
     s.Log("CreatePropertySheetPage", {p ? Dec(p->dwSize) : "NULL", p ? TemplateName(p) : "", "NULL"});
     return nullptr;
   }
+  if (auto f = Injected("CreatePropertySheetPageA", TemplateName(p).c_str())) return s.lastError = *f, nullptr;
   auto page = MakePage(p);
   PropPageObj* key = page.get();
   s.propPages[key] = page;
@@ -740,7 +741,7 @@ INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA h) {
     return -1;
   };
   if (!DwSizeAccepted(h->dwSize, PROPSHEETHEADERA_V1_SIZE, {40, 52})) return fail("bad dwSize " + Dec(h->dwSize));
-  if (s.owner->faults.propertySheet) return fail("fault");
+  if (Injected("PropertySheetA") || s.owner->faults.propertySheet) return fail("fault");
   if (!(h->dwFlags & PSH_WIZARD)) return fail("winsim simulates wizard mode only");
   if (h->dwFlags & PSH_MODELESS) return fail("winsim simulates modal sheets only");
   if (h->nPages == 0 || (!(h->dwFlags & PSH_PROPSHEETPAGE) && !h->phpage) ||

@@ -184,6 +184,7 @@ std::vector<std::string> Machine::ResourceList(HINSTANCE module) const {
 // ---- KERNEL32 ---------------------------------------------------------------------------------------
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
   State& s = S();
+  if (auto f = Injected("FindResourceA")) return s.lastError = *f, nullptr;
   if (!lpName || !lpType) {
     s.lastError = ERROR_INVALID_PARAMETER;
     return nullptr;
@@ -212,6 +213,7 @@ DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) {
 
 HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
   State& s = S();
+  if (auto f = Injected("LoadResource")) return s.lastError = *f, nullptr;
   const ResourceItem* item = ItemOf(s, hModule, hResInfo);
   if (!item) {
     s.Log("Misuse", {"LoadResource", "not a resource of module " + ModuleTag(hModule)});

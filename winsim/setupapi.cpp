@@ -29,6 +29,10 @@ BOOL WINAPI Sim_SetupIterateCabinetA(PCSTR cabinet, DWORD reserved, PSP_FILE_CAL
     err = ERROR_INVALID_PARAMETER;
     return finish(false);
   }
+  if (auto f = Injected("SetupIterateCabinetA", cabinet)) {
+    err = *f;
+    return finish(false);
+  }
   if (path.size() >= MAX_PATH) {
     err = ERROR_BAD_PATHNAME;
     return finish(false);

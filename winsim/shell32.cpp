@@ -177,7 +177,9 @@ HRESULT WINAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, PIDLIST_ABSOLUTE
   } else {
     *ppidl = nullptr;
     auto it = s.itemListFolders.find(csidl & 0xFF);
-    if (it == s.itemListFolders.end() || (!it->second.path && !it->second.failure))
+    if (auto f = Injected("SHGetSpecialFolderLocation"))
+      hr = static_cast<HRESULT>(*f);
+    else if (it == s.itemListFolders.end() || (!it->second.path && !it->second.failure))
       hr = E_INVALIDARG;
     else if (it->second.failure)
       hr = *it->second.failure;
@@ -192,6 +194,7 @@ BOOL WINAPI SHGetPathFromIDListA(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath) {
   State& s = S();
   std::string path;
   if (!pszPath) return FALSE;
+  if (Injected("SHGetPathFromIDListA")) return pszPath[0] = '\0', FALSE;
   if (!PidlPath(pidl, path)) {
     if (pidl) s.Log("Misuse", {"SHGetPathFromIDListA", "item list not from the shell, or already freed"});
     pszPath[0] = '\0';
@@ -209,10 +212,11 @@ BOOL WINAPI SHGetPathFromIDListA(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath) {
 HRESULT WINAPI SHGetMalloc(IMalloc** ppMalloc) {
   State& s = S();
   HRESULT hr = S_OK;
+  std::optional<DWORD> injected = ppMalloc ? Injected("SHGetMalloc") : std::nullopt;
   if (!ppMalloc) {
     hr = E_INVALIDARG;
-  } else if (s.owner->faults.shGetMalloc) {
-    hr = *s.owner->faults.shGetMalloc;
+  } else if (injected || s.owner->faults.shGetMalloc) {
+    hr = injected ? static_cast<HRESULT>(*injected) : *s.owner->faults.shGetMalloc;
     *ppMalloc = nullptr;
   } else {
     g_malloc.AddRef();
@@ -229,8 +233,11 @@ HRESULT WINAPI Sim_SHGetFolderPathA(HWND hwnd, int csidl, HANDLE token, DWORD fl
   (void)token;
   HRESULT hr = S_OK;
   auto it = s.shFolders.find(csidl & 0xFF);
+  std::optional<DWORD> injected = path ? Injected("SHGetFolderPathA") : std::nullopt;
   if (!path) {
     hr = E_INVALIDARG;
+  } else if (injected) {
+    hr = static_cast<HRESULT>(*injected);
   } else if (it == s.shFolders.end() || (!it->second.path && !it->second.failure)) {
     hr = E_INVALIDARG;
   } else if (it->second.failure) {
@@ -277,6 +284,7 @@ int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA op) {
   State& s = S();
   if (!op) return ERROR_INVALID_PARAMETER;
   op->fAnyOperationsAborted = FALSE;
+  if (auto f = Injected("SHFileOperationA", op->pFrom)) return static_cast<int>(*f);
   std::vector<std::string> from = SplitList(op->pFrom), to = SplitList(op->pTo);
   DWORD result = 0;
   // The entries a source names: itself, or the matches of a wildcard in

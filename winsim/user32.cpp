@@ -298,6 +298,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   State& s = S();
   std::string text = Str(lpText);
   std::string caption = lpCaption ? lpCaption : "Error";
+  if (auto f = Injected("MessageBoxA", lpText)) return s.lastError = *f, 0;
   if (hWnd && !s.Win(hWnd)) {
     s.Log("MessageBox", {Machine::WindowTag(hWnd), text, caption, Hex(uType), "0", "invalid owner"});
     s.lastError = ERROR_INVALID_WINDOW_HANDLE;
@@ -368,6 +369,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
                             LPVOID lpParam) {
   State& s = S();
   (void)lpParam;
+  if (auto f = Injected("CreateWindowExA", IS_INTRESOURCE(lpClassName) ? nullptr : lpClassName)) return s.lastError = *f, nullptr;
   DWORD e = 0;
   std::string cls = IS_INTRESOURCE(lpClassName) ? "#" + Dec(reinterpret_cast<uintptr_t>(lpClassName)) : Str(lpClassName);
   HWND result = nullptr;
@@ -647,8 +649,9 @@ BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
   State& s = S();
   DWORD e = 0;
   bool needsPrivilege = (uFlags & (EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF)) != 0;
-  if (s.owner->faults.exitWindowsEx)
-    e = *s.owner->faults.exitWindowsEx;
+  std::optional<DWORD> injected = Injected("ExitWindowsEx");
+  if (injected || s.owner->faults.exitWindowsEx)
+    e = injected ? *injected : *s.owner->faults.exitWindowsEx;
   else if (s.IsNT() && needsPrivilege && !s.shutdownPrivilege)
     e = ERROR_PRIVILEGE_NOT_HELD;  // the NT family checks SE_SHUTDOWN_NAME
   if (!e && (uFlags & EWX_REBOOT)) s.restartRequested = true;
@@ -667,6 +670,7 @@ void WINAPI InitCommonControls(void) {
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
   State& s = S();
   if (!picce || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
+  if (auto f = Injected("InitCommonControlsEx")) return s.lastError = *f, FALSE;
   s.commonControls = true;
   s.Log("InitCommonControls", {Hex(picce->dwICC)});
   return TRUE;

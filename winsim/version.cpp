@@ -21,6 +21,7 @@ DWORD WINAPI Sim_VerInstallFileA(UINT flags, LPCSTR src, LPCSTR dst, LPCSTR srcD
   (void)tmpFile;
   (void)tmpLen;
   DWORD r = 0;
+  std::optional<DWORD> injected = Injected("VerInstallFileA", dst);
   std::string srcPath = Str(srcDir) + "\\" + Str(src);
   std::string destDir = dstDir && *dstDir ? dstDir : Str(srcDir);
   std::string destPath = destDir + "\\" + Str(dst);
@@ -37,6 +38,7 @@ DWORD WINAPI Sim_VerInstallFileA(UINT flags, LPCSTR src, LPCSTR dst, LPCSTR srcD
     r = VIF_WRITEPROT;  // also with VIFF_FORCEINSTALL
   }
   if (!r && !s.LookupDir(dp)) r = VIF_CANNOTCREATE;  // no room for the temporary copy
+  if (!r && injected) r = *injected;
   std::vector<uint8_t> data;
   if (!r) {
     const std::vector<uint8_t>& in = source->data;

@@ -124,6 +124,18 @@ struct Faults {
   bool privilegeNotAssigned = false;
   // PropertySheetA cannot create its window and returns -1.
   bool propertySheet = false;
+
+  // The general switch: one call of the program fails. Counted over every
+  // call of a function that can fail (Machine::FailingFunctions) when
+  // `function` is empty, else over the calls of that function only; `nth`
+  // is 1-based. The call gives the failure Machine::FailureKinds(its
+  // function)[kind % their count], and the journal gets a FailedCall event.
+  struct CallFailure {
+    std::string function;
+    uint64_t nth = 0;
+    size_t kind = 0;
+  };
+  std::optional<CallFailure> failCall;
 };
 
 struct ProcessRecord {
@@ -370,6 +382,13 @@ class Machine {
   // ---- Program Manager, faults, journal, resources -------------------------------------
   Progman& progman();
   Faults faults;
+  // Every call of the program to a function that can fail, in order, by
+  // name: what Faults::failCall counts.
+  const std::vector<std::string>& calls() const;
+  // The functions that can be made to fail, and the failures of one of
+  // them by name ("ERROR_ACCESS_DENIED", "VIF_FILEINUSE", ...).
+  static std::vector<std::string> FailingFunctions();
+  static std::vector<std::string> FailureKinds(const std::string& function);
   Journal& journal();
   const Journal& journal() const;
   Outstanding outstanding() const;
