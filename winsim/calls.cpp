@@ -57,6 +57,7 @@ const std::map<std::string_view, std::vector<Failure>>& Table() {
       {"WaitForInputIdle", {F(WAIT_TIMEOUT), F(WAIT_FAILED)}},
       {"WaitForSingleObject", {F(WAIT_TIMEOUT), F(WAIT_FAILED)}},
       {"LoadLibraryA", {F(ERROR_MOD_NOT_FOUND), F(ERROR_NOT_ENOUGH_MEMORY), F(ERROR_DLL_INIT_FAILED)}},
+      {"LoadLibraryExA", {F(ERROR_MOD_NOT_FOUND), F(ERROR_NOT_ENOUGH_MEMORY), F(ERROR_DLL_INIT_FAILED)}},
       {"GetProcAddress", {F(ERROR_PROC_NOT_FOUND)}},
       {"FindResourceA", {F(ERROR_RESOURCE_NAME_NOT_FOUND)}},
       {"LoadResource", {F(ERROR_NOT_ENOUGH_MEMORY)}},

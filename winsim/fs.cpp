@@ -422,6 +422,11 @@ DWORD State::WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data
     if (existing->attrs & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
     if (HasImage(existing.get())) return ERROR_SHARING_VIOLATION;
     if (DWORD se = CheckShare(existing.get(), kAccWrite, FILE_SHARE_READ)) return se;
+    if (DWORD re = CheckRoom(existing.get(), existing->data.size(), data.size())) {
+      existing->data.clear();  // CREATE_ALWAYS truncated it before the write failed
+      existing->written = Tick();
+      return re;
+    }
     existing->data = data;
     existing->written = time ? *time : Tick();
     existing->attrs |= FILE_ATTRIBUTE_ARCHIVE;
@@ -430,8 +435,28 @@ DWORD State::WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data
   NodePtr dir = LookupDir(p, &e);
   if (!dir) return ERROR_PATH_NOT_FOUND;
   NodePtr n = AddChild(dir, p.parts.back(), false);
+  if (DWORD re = CheckRoom(dir.get(), 0, data.size())) return re;  // created, left empty
   n->data = data;
   if (time) n->written = *time;
+  return 0;
+}
+
+uint64_t State::UsedBytes(const FsNode* node) const {
+  uint64_t used = node->data.size();
+  for (auto& kv : node->children) used += UsedBytes(kv.second.get());
+  return used;
+}
+
+DWORD State::CheckRoom(const FsNode* where, uint64_t oldSize, uint64_t newSize) const {
+  if (capacity.empty() || newSize <= oldSize) return 0;
+  const FsNode* top = where;
+  while (top->parent) top = top->parent;
+  for (auto& [key, root] : drives) {
+    if (root.get() != top) continue;
+    auto budget = capacity.find(key);
+    if (budget == capacity.end()) return 0;
+    return UsedBytes(top) - oldSize + newSize > budget->second ? ERROR_DISK_FULL : 0;
+  }
   return 0;
 }
 

@@ -175,6 +175,8 @@ struct Module {
   int holdId = 0;
   Builtin builtin = Builtin::None;
   std::vector<std::string> exports;
+  std::vector<std::string> importNames;  // DLLs it imports, by bare name
+  std::vector<HMODULE> imports;          // their modules, freed with it
   int slot = -1;     // trampoline slot for DllRegisterServer/DllUnregisterServer
 };
 
@@ -241,6 +243,7 @@ struct State {
 
   // Files.
   std::map<std::string, NodePtr> drives;  // key: Upper(root); drives and UNC shares
+  std::map<std::string, uint64_t> capacity;  // key: Upper(root); volumes with a byte budget
   std::vector<OpenRef> opens;
   int nextOpenId = 1;
   std::map<uintptr_t, FileHandle> files;
@@ -344,7 +347,12 @@ struct State {
   bool IsCwdOrAbove(const FsNode* node) const;
   // Deletes a file as DeleteFileA does; returns 0 or the error.
   DWORD DeleteFileNode(const NodePtr& node);
-  // Writes a whole file (create or replace) as CreateFileA + WriteFile would.
+  // Room on a volume with a byte budget: ERROR_DISK_FULL when the file at
+  // (or the directory of) `where` cannot grow from oldSize to newSize bytes.
+  DWORD CheckRoom(const FsNode* where, uint64_t oldSize, uint64_t newSize) const;
+  uint64_t UsedBytes(const FsNode* node) const;
+  // Writes a whole file (create or replace) as CreateFileA + WriteFile would:
+  // on a full volume the file is left empty and ERROR_DISK_FULL returned.
   DWORD WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data, const FILETIME* time = nullptr);
 
   // Registry.

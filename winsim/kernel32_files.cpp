@@ -142,6 +142,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         e = ERROR_ACCESS_DENIED;  // replacing hidden or system files needs the same attributes
       else if (s.HasImage(dst.get()) || s.IsOpen(dst.get()))
         e = ERROR_SHARING_VIOLATION;
+      else if ((e = s.CheckRoom(dst.get(), dst->data.size(), src->data.size())))
+        s.Detach(dst);  // Windows deletes a destination it could not finish
       if (!e) {
         dst->data = src->data;
         dst->attrs = src->attrs | FILE_ATTRIBUTE_ARCHIVE;
@@ -149,7 +151,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
       }
     } else {
       NodePtr dir = s.LookupDir(pd, &e);
-      if (dir) {
+      if (dir) e = s.CheckRoom(dir.get(), 0, src->data.size());
+      if (dir && !e) {
         NodePtr n = s.AddChild(dir, pd.parts.back(), false);
         n->data = src->data;
         n->attrs = src->attrs | FILE_ATTRIBUTE_ARCHIVE;
@@ -226,6 +229,8 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         e = ERROR_ACCESS_DENIED;
       } else if (s.CheckShare(src.get(), kAccDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
         e = ERROR_SHARING_VIOLATION;
+      } else if (crossDrive && (e = s.CheckRoom(dir.get(), dst ? dst->data.size() : 0, src->data.size()))) {
+        // a copy to another volume that does not fit
       } else {
         for (FsNode* a = dir.get(); a; a = a->parent)
           if (a == src.get()) e = ERROR_SHARING_VIOLATION;  // into its own subtree
@@ -547,7 +552,14 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return Fail(s, ERROR_ACCESS_DENIED);
   }
   auto& data = f->node->data;
-  if (f->pos + nNumberOfBytesToWrite > data.size()) data.resize(f->pos + nNumberOfBytesToWrite);
+  uint64_t end = f->pos + nNumberOfBytesToWrite;
+  if (DWORD e = s.CheckRoom(f->node.get(), data.size(), end > data.size() ? end : data.size())) {
+    // The volume cannot take the new bytes: nothing of this write lands.
+    s.Log("WriteFile", {f->path, Dec(static_cast<int64_t>(f->pos)), Dec(nNumberOfBytesToWrite), Dec(e)});
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    return Fail(s, e);
+  }
+  if (end > data.size()) data.resize(end);
   if (nNumberOfBytesToWrite) std::memcpy(data.data() + f->pos, lpBuffer, nNumberOfBytesToWrite);
   s.Log("WriteFile", {f->path, Dec(static_cast<int64_t>(f->pos)), Dec(nNumberOfBytesToWrite), "0"});
   f->pos += nNumberOfBytesToWrite;

@@ -143,6 +143,11 @@ UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUni
     s.lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }
+  // The directory must leave room for "\" and an 8.3 name.
+  if (std::strlen(lpPathName) > MAX_PATH - 14) {
+    s.lastError = ERROR_BUFFER_OVERFLOW;
+    return 0;
+  }
   std::string dir = lpPathName;
   if (!dir.empty() && dir.back() != '\\') dir += '\\';
   std::string prefix = Str(lpPrefixString).substr(0, 3);

@@ -474,6 +474,18 @@ std::string Machine::ShortPath(const std::string& path) const {
   return state_->ShortPathOf(p);
 }
 
+void Machine::SetVolumeCapacity(const std::string& root, uint64_t bytes) {
+  PathParts p = state_->ResolveOrDie(root);
+  state_->MakeRoot(p.root);
+  state_->capacity[Upper(p.root)] = bytes;
+}
+
+uint64_t Machine::VolumeUsed(const std::string& root) const {
+  PathParts p = state_->ResolveOrDie(root);
+  NodePtr n = state_->Root(p.root);
+  return n ? state_->UsedBytes(n.get()) : 0;
+}
+
 void Machine::RemoveTree(const std::string& path) {
   PathParts p;
   if (state_->Resolve(path.c_str(), p, false, false)) return;
@@ -646,18 +658,25 @@ std::string Machine::ShellFolder(int csidl, FolderRoute route) const {
 void Machine::ScriptBrowseForFolder(std::optional<std::string> path) { state_->browseAnswer = std::move(path); }
 
 // ---- Modules ---------------------------------------------------------------------------------------------------
-std::string Machine::SimDllImage(const std::vector<std::string>& exports) {
+std::string Machine::SimDllImage(const std::vector<std::string>& exports, const std::vector<std::string>& imports) {
   std::string s = "MZWINSIM-DLL\nexports:";
   if (exports.empty()) {
     s += " DllRegisterServer DllUnregisterServer";
   } else {
     for (auto& e : exports) s += " " + e;
   }
-  return s + "\n";
+  s += "\n";
+  if (!imports.empty()) {
+    s += "imports:";
+    for (auto& i : imports) s += " " + i;
+    s += "\n";
+  }
+  return s;
 }
 
-void Machine::PlantSimDll(const std::string& path, const std::vector<std::string>& exports) {
-  WriteText(path, SimDllImage(exports));
+void Machine::PlantSimDll(const std::string& path, const std::vector<std::string>& exports,
+                          const std::vector<std::string>& imports) {
+  WriteText(path, SimDllImage(exports, imports));
 }
 
 void Machine::RemoveSystemModule(const std::string& name) { RemoveTree(state_->systemDir + "\\" + name); }

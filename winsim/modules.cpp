@@ -5,6 +5,7 @@
 // following lines say what it is:
 //   builtin: shfolder | version | setupapi | riched20   (winsim's own system DLLs)
 //   exports: DllRegisterServer DllUnregisterServer      (a product DLL)
+//   imports: HELPER.DLL                                 (DLLs loaded with it)
 // Anything else (a real PE file, text) fails with ERROR_BAD_EXE_FORMAT.
 #include <array>
 #include <cstring>
@@ -21,11 +22,13 @@ namespace {
 constexpr const char* kSimDllMagic = "MZWINSIM-DLL\n";
 constexpr int kSlots = 64;
 
-bool ParseSimDll(const std::vector<uint8_t>& data, Builtin& builtin, std::vector<std::string>& exports) {
+bool ParseSimDll(const std::vector<uint8_t>& data, Builtin& builtin, std::vector<std::string>& exports,
+                 std::vector<std::string>& imports) {
   size_t magic = std::strlen(kSimDllMagic);
   if (data.size() < magic || std::memcmp(data.data(), kSimDllMagic, magic) != 0) return false;
   builtin = Builtin::None;
   exports.clear();
+  imports.clear();
   std::istringstream in(std::string(data.begin() + static_cast<long>(magic), data.end()));
   std::string line;
   while (std::getline(in, line)) {
@@ -40,6 +43,8 @@ bool ParseSimDll(const std::vector<uint8_t>& data, Builtin& builtin, std::vector
       if (word == "riched20") builtin = Builtin::RichEdit;
     } else if (tag == "exports:") {
       while (words >> word) exports.push_back(word);
+    } else if (tag == "imports:") {
+      while (words >> word) imports.push_back(word);
     }
   }
   return true;
@@ -103,13 +108,43 @@ void State::InstallSystemModules() {
 }
 }  // namespace winsim::detail
 
-HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+namespace {
+
+HMODULE LoadModule(const std::string& asked, bool alteredSearch, const std::string& importer, int depth);
+
+// The places a bare name is looked for. The first is the program's
+// directory, or, for a DLL loaded by full path with
+// LOAD_WITH_ALTERED_SEARCH_PATH and for what that DLL imports, that DLL's
+// own directory (measured under Wine: SRV.DLL loaded from C:\inst by a
+// program in C:\dist took C:\dist\HELP.DLL with LoadLibraryA, the system
+// copy with the altered search path).
+std::vector<std::string> SearchPlaces(State& s, const std::string& firstDir) {
+  std::vector<std::string> dirs = {firstDir, s.systemDir, s.windowsDir, s.cwd.Join()};
+  dirs.insert(dirs.end(), s.envPath.begin(), s.envPath.end());
+  return dirs;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Loads a module by the name asked for. importer is "" for the program's
+// own call, else the file of the DLL whose import this is (its directory
+// then heads the search when alteredSearch is set).
+HMODULE LoadModule(const std::string& asked, bool alteredSearch, const std::string& importer, int depth) {
   State& s = S();
-  if (auto f = Injected("LoadLibraryA", lpLibFileName)) return s.lastError = *f, nullptr;
   DWORD e = 0;
-  std::string name = Str(lpLibFileName);
+  std::string name = asked;
   std::string loaded;
   HMODULE result = nullptr;
+  const char* kind = importer.empty() ? "LoadLibrary" : "LoadImport";
+  auto log = [&](const std::string& file, DWORD error) {
+    if (importer.empty())
+      s.Log(kind, {asked, file, Dec(error)});
+    else
+      s.Log(kind, {importer, asked, file, Dec(error)});
+  };
   if (name.empty()) e = ERROR_MOD_NOT_FOUND;
   // ".dll" is assumed when the name has no extension; a trailing dot says
   // "no extension".
@@ -127,14 +162,13 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     for (auto& m : s.modules) {
       if (IEquals(BaseName(m.path), base)) {
         ++m.refs;
-        s.Log("LoadLibrary", {Str(lpLibFileName), m.path, "0"});
+        log(m.path, 0);
         return m.handle;
       }
     }
     std::string programDir = s.programPath.substr(0, s.programPath.find_last_of('\\'));
-    std::vector<std::string> dirs = {programDir, s.systemDir, s.windowsDir, s.cwd.Join()};
-    dirs.insert(dirs.end(), s.envPath.begin(), s.envPath.end());
-    for (auto& d : dirs) {
+    std::string firstDir = alteredSearch && !importer.empty() ? DirectoryOf(importer) : programDir;
+    for (auto& d : SearchPlaces(s, firstDir)) {
       PathParts p;
       std::string cand = d.empty() || d.back() == '\\' ? d + name : d + "\\" + name;
       if (s.Resolve(cand.c_str(), p)) continue;
@@ -158,16 +192,31 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     for (auto& m : s.modules) {
       if (IEquals(m.path, loaded)) {
         ++m.refs;
-        s.Log("LoadLibrary", {Str(lpLibFileName), m.path, "0"});
+        log(m.path, 0);
         return m.handle;
       }
     }
     Module m;
-    if (!ParseSimDll(node->data, m.builtin, m.exports)) {
+    if (!ParseSimDll(node->data, m.builtin, m.exports, m.importNames)) {
       e = ERROR_BAD_EXE_FORMAT;
     } else if (s.CheckShare(node.get(), kAccRead, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
       e = ERROR_SHARING_VIOLATION;
     } else {
+      // The imports come first; one that cannot be loaded fails the load.
+      for (const auto& import : m.importNames) {
+        HMODULE h = depth < 8 ? LoadModule(import, alteredSearch, loaded, depth + 1) : nullptr;
+        if (!h) {
+          e = ERROR_MOD_NOT_FOUND;
+          break;
+        }
+        m.imports.push_back(h);
+      }
+      if (e) {
+        for (HMODULE h : m.imports) FreeLibrary(h);
+        m.imports.clear();
+      }
+    }
+    if (!e) {
       m.serial = s.nextModule++;
       m.handle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10000000u + 0x10000u * static_cast<unsigned>(m.serial)));
       m.path = loaded;
@@ -184,9 +233,30 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
       result = m.handle;
     }
   }
-  s.Log("LoadLibrary", {Str(lpLibFileName), e ? std::string() : loaded, Dec(e)});
+  log(e ? std::string() : loaded, e);
   if (e) s.lastError = e;
   return result;
+}
+
+}  // namespace
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  if (auto f = Injected("LoadLibraryA", lpLibFileName)) return S().lastError = *f, nullptr;
+  return LoadModule(Str(lpLibFileName), false, "", 0);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+  State& s = S();
+  if (auto f = Injected("LoadLibraryExA", lpLibFileName)) return s.lastError = *f, nullptr;
+  if (hFile != nullptr) {
+    s.lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  // The altered search applies to a name with a path; with a bare name
+  // Windows searches as LoadLibraryA does.
+  std::string name = Str(lpLibFileName);
+  bool altered = (dwFlags & LOAD_WITH_ALTERED_SEARCH_PATH) && name.find('\\') != std::string::npos;
+  return LoadModule(name, altered, "", 0);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -235,7 +305,9 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     s.Log("FreeLibrary", {m.path, Dec(m.refs - 1)});
     if (--m.refs == 0) {
       s.RemoveOpen(m.holdId);
+      std::vector<HMODULE> imports = m.imports;
       s.modules.erase(s.modules.begin() + static_cast<long>(i));
+      for (HMODULE h : imports) FreeLibrary(h);
     }
     return TRUE;
   }

@@ -135,7 +135,12 @@ DWORD CopyNode(State& s, const NodePtr& src, const NodePtr& dstDir, const std::s
   if (dst) {
     if (dst->isDir) return ERROR_ACCESS_DENIED;
     if (s.HasImage(dst.get()) || s.IsOpen(dst.get())) return ERROR_SHARING_VIOLATION;
+    if (DWORD e = s.CheckRoom(dst.get(), dst->data.size(), src->data.size())) {
+      s.Detach(dst);  // the shell copies with CopyFile, which deletes what it could not finish
+      return e;
+    }
   } else {
+    if (DWORD e = s.CheckRoom(dstDir.get(), 0, src->data.size())) return e;
     dst = s.AddChild(dstDir, name, false);
   }
   dst->data = src->data;

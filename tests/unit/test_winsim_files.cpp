@@ -376,6 +376,51 @@ TEST_F(FilesTest, CreateFileDispositionsReportWhatExisted) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// ---- A full volume -----------------------------------------------------------------------------
+
+TEST_F(FilesTest, AVolumeWithAByteBudgetRefusesWritesPastIt) {
+  m().WriteText("C:\\s\\big", std::string(80, 'b'));
+  m().WriteText("C:\\s\\small", "12345");
+  m().WriteText("D:\\t\\kept", std::string(20, 'k'));
+  m().SetVolumeCapacity("D:\\", 50);
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\big", "D:\\t\\big", FALSE)), "error 112");
+  EXPECT_FALSE(m().Exists("D:\\t\\big")) << "nothing of a copy that does not fit";
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\small", "D:\\t\\small", FALSE)), "ok");
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\big", "D:\\t\\small", FALSE)), "error 112");
+  EXPECT_FALSE(m().Exists("D:\\t\\small")) << "Windows deletes a destination it could not finish";
+
+  HANDLE h = CreateFileA("D:\\t\\log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 99;
+  EXPECT_TRUE(WriteFile(h, "0123456789", 10, &n, nullptr));
+  EXPECT_FALSE(WriteFile(h, std::string(21, 'x').data(), 21, &n, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(Last("WriteFile"), "D:\\t\\log | 10 | 21 | 112");
+  EXPECT_TRUE(WriteFile(h, std::string(20, 'y').data(), 20, &n, nullptr)) << "exactly full still fits";
+  CloseHandle(h);
+  EXPECT_EQ(m().VolumeUsed("D:\\"), 50u);
+  EXPECT_EQ(Result(CopyFileA("C:\\s\\small", "C:\\s\\small2", FALSE)), "ok") << "other volumes are not limited";
+  EXPECT_EQ(Result(MoveFileExA("C:\\s\\small2", "D:\\t\\moved", MOVEFILE_COPY_ALLOWED)), "error 112");
+  EXPECT_TRUE(m().Exists("C:\\s\\small2"));
+}
+
+TEST_F(FilesTest, ShellCopiesStopAtAFullVolume) {
+  m().WriteText("C:\\s\\Docs\\a.txt", std::string(30, 'a'));
+  m().WriteText("C:\\s\\Docs\\b.txt", std::string(30, 'b'));
+  m().MakeDirs("D:\\t");
+  m().SetVolumeCapacity("D:\\", 40);
+  char from[MAX_PATH + 1] = "C:\\s\\Docs";
+  char to[MAX_PATH + 1] = "D:\\t";
+  SHFILEOPSTRUCTA op = {};
+  op.wFunc = FO_COPY;
+  op.pFrom = from;
+  op.pTo = to;
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  EXPECT_NE(SHFileOperationA(&op), 0);
+  EXPECT_EQ(m().Tree("D:\\t"), (std::vector<std::string>{"Docs", "Docs\\a.txt"}));
+}
+
 TEST_F(FilesTest, ClosingAnUnknownHandleIsRecordedAsMisuse) {
   EXPECT_EQ(Result(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x4242)))), "error 6");
   EXPECT_EQ(Last("Misuse"), "CloseHandle | invalid handle");

@@ -34,6 +34,37 @@ TEST_F(ModulesTest, ABareNameIsLookedForBesideTheProgramFirst) {
   FreeLibrary(h);
 }
 
+TEST_F(ModulesTest, ImportsAreSoughtBesideTheProgramUnlessTheSearchPathIsAltered) {
+  m().SetProgramPath("C:\\dist\\Setup.exe");
+  m().PlantSimDll("C:\\inst\\SRV.DLL", {}, {"HELP.DLL"});
+  m().PlantSimDll("C:\\dist\\HELP.DLL", {"Planted"});
+  m().PlantSimDll(m().SystemDir() + "\\HELP.DLL", {"System"});
+  HMODULE h = LoadLibraryA("C:\\inst\\SRV.DLL");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Last("LoadImport"), "C:\\inst\\SRV.DLL | HELP.DLL | C:\\dist\\HELP.DLL | 0");
+  FreeLibrary(h);
+  EXPECT_EQ(Last("FreeLibrary"), "C:\\dist\\HELP.DLL | 0") << "the import goes with its importer";
+
+  h = LoadLibraryExA("C:\\inst\\SRV.DLL", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Last("LoadImport"), "C:\\inst\\SRV.DLL | HELP.DLL | " + m().SystemDir() + "\\HELP.DLL | 0");
+  FreeLibrary(h);
+  m().PlantSimDll("C:\\inst\\HELP.DLL", {"Beside"});
+  h = LoadLibraryExA("C:\\inst\\SRV.DLL", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  EXPECT_EQ(Last("LoadImport"), "C:\\inst\\SRV.DLL | HELP.DLL | C:\\inst\\HELP.DLL | 0")
+      << "the DLL's own directory comes first";
+  FreeLibrary(h);
+  EXPECT_TRUE(m().outstanding().Clean()) << m().outstanding().Describe();
+}
+
+TEST_F(ModulesTest, AnImportThatCannotBeFoundFailsTheLoad) {
+  m().PlantSimDll("C:\\inst\\SRV.DLL", {}, {"NOWHERE.DLL"});
+  EXPECT_EQ(LoadLibraryExA("C:\\inst\\SRV.DLL", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(Last("LoadImport"), "C:\\inst\\SRV.DLL | NOWHERE.DLL |  | 126");
+  EXPECT_TRUE(m().outstanding().Clean()) << m().outstanding().Describe();
+}
+
 TEST_F(ModulesTest, DllIsAssumedAndLoadsAreCounted) {
   HMODULE a = LoadLibraryA("version");
   HMODULE b = LoadLibraryA("VERSION.DLL");
@@ -92,14 +123,26 @@ TEST_F(ModulesTest, ALoadedDllIsMappedUntilFreed) {
 class VerInstallTest : public WinsimTest {
  protected:
   DWORD Install(DWORD flags, const char* src, const char* dst, const char* srcDir, const char* dstDir,
-                const char* curDir) {
+                const char* curDir, UINT tmpSize = 0) {
     HMODULE lib = LoadLibraryA("version.dll");
     auto fn = Bind<VerInstallFileA_fn>(lib, "VerInstallFileA");
     char tmp[MAX_PATH] = "";
-    UINT tmpLen = 0;
+    tmpLen = tmpSize;
     DWORD r = fn ? fn(flags, src, dst, srcDir, dstDir, curDir, tmp, &tmpLen) : 0xDEAD;
+    tmpName = tmp;
     FreeLibrary(lib);
     return r;
+  }
+  // What the last Install left in its temporary-file buffer and length.
+  std::string tmpName;
+  UINT tmpLen = 0;
+  // The installer's temporary files in dir, with their sizes.
+  std::vector<std::string> Temporaries(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& name : m().List(dir))
+      if (name.rfind("ver", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".TMP")
+        found.push_back(name + ":" + std::to_string(m().ReadBytes(dir + "\\" + name)->size()));
+    return found;
   }
   void Packed(const std::string& path, const std::string& content, char last) {
     auto packed = szdd::Compress(reinterpret_cast<const uint8_t*>(content.data()), content.size(), last);
@@ -134,7 +177,8 @@ TEST_F(VerInstallTest, FailuresReportTheirFlags) {
   EXPECT_EQ(Install(1, "A.EX_", "A.EXE", "C:\\dist", "D:\\FTP", "C:\\dist"), static_cast<DWORD>(VIF_WRITEPROT));
   m().WriteText("D:\\FTP\\B.DLL", "in use");
   m().Hold("D:\\FTP\\B.DLL", FILE_SHARE_READ);
-  EXPECT_EQ(Install(1, "A.EX_", "B.DLL", "C:\\dist", "D:\\FTP", "C:\\dist"), static_cast<DWORD>(VIF_FILEINUSE));
+  EXPECT_EQ(Install(1, "A.EX_", "B.DLL", "C:\\dist", "D:\\FTP", "C:\\dist"),
+            static_cast<DWORD>(VIF_FILEINUSE | VIF_TEMPFILE | VIF_BUFFTOOSMALL));
   EXPECT_EQ(Text("D:\\FTP\\B.DLL"), "in use");
   EXPECT_EQ(Install(1, "A.EX_", "A.EXE", "C:\\dist", "D:\\Nowhere", "C:\\dist"), static_cast<DWORD>(VIF_CANNOTCREATE));
 }
@@ -160,6 +204,55 @@ TEST_F(VerInstallTest, AnOldCopyInTheCurrentDirectoryIsDeletedUnlessKept) {
   EXPECT_FALSE(m().Exists("C:\\cur\\QXFTP.EXE"));
   EXPECT_EQ(Install(VIFF_FORCEINSTALL, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "d:\\ftp"), 0u);
   EXPECT_TRUE(m().Exists("D:\\FTP\\QXFTP.EXE")) << "the destination itself is not an old copy";
+}
+
+TEST_F(VerInstallTest, ADestinationInUseKeepsTheNewCopyAsANamedTemporaryFile) {
+  m().WriteText("C:\\dist\\QXFTP.DL_", "new dll");
+  m().WriteText("D:\\FTP\\QXFTP.DLL", "old dll");
+  m().Hold("D:\\FTP\\QXFTP.DLL", FILE_SHARE_READ);
+  EXPECT_EQ(Install(3, "QXFTP.DL_", "QXFTP.DLL", "C:\\dist", "D:\\FTP", "C:\\dist", MAX_PATH),
+            static_cast<DWORD>(VIF_FILEINUSE | VIF_TEMPFILE));
+  EXPECT_EQ(Text("D:\\FTP\\QXFTP.DLL"), "old dll");
+  ASSERT_EQ(Temporaries("D:\\FTP"), std::vector<std::string>{tmpName + ":7"});
+  EXPECT_EQ(tmpLen, tmpName.size() + 1);
+  EXPECT_EQ(Text("D:\\FTP\\" + tmpName), "new dll") << "the caller owns the named copy";
+}
+
+TEST_F(VerInstallTest, ABufferTooSmallForTheNameGetsTheSizeNeededAndTheFileStaysUnnamed) {
+  m().WriteText("C:\\dist\\QXFTP.DL_", "new dll");
+  m().WriteText("D:\\FTP\\QXFTP.DLL", "old dll");
+  m().Hold("D:\\FTP\\QXFTP.DLL", FILE_SHARE_READ);
+  EXPECT_EQ(Install(3, "QXFTP.DL_", "QXFTP.DLL", "C:\\dist", "D:\\FTP", "C:\\dist", 4),
+            static_cast<DWORD>(VIF_FILEINUSE | VIF_TEMPFILE | VIF_BUFFTOOSMALL));
+  EXPECT_EQ(tmpName, "");
+  auto left = Temporaries("D:\\FTP");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(tmpLen, left[0].find(':') + 1) << left[0];
+}
+
+TEST_F(VerInstallTest, AFullVolumeGivesOutOfSpaceAndLeavesTheTemporaryFileBehind) {
+  m().WriteText("C:\\dist\\QXFTP.EX_", std::string(300, 'x'));
+  m().MakeDirs("D:\\FTP");
+  m().SetVolumeCapacity("D:\\", 200);
+  EXPECT_EQ(Install(3, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\dist", MAX_PATH),
+            static_cast<DWORD>(VIF_OUTOFSPACE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(tmpName, "") << "no VIF_TEMPFILE: the name is not given";
+  EXPECT_FALSE(m().Exists("D:\\FTP\\QXFTP.EXE"));
+  EXPECT_EQ(Temporaries("D:\\FTP").size(), 1u);
+  m().SetVolumeCapacity("D:\\", 300);
+  EXPECT_EQ(Install(3, "QXFTP.EX_", "QXFTP.EXE", "C:\\dist", "D:\\FTP", "C:\\dist", MAX_PATH), 0u);
+  EXPECT_EQ(m().VolumeUsed("D:\\"), 300u);
+  EXPECT_EQ(Temporaries("D:\\FTP").size(), 1u) << "only the earlier, empty one";
+}
+
+TEST_F(VerInstallTest, ADirectoryWithoutRoomForTheTemporaryNameCannotBeInstalledTo) {
+  m().WriteText("C:\\dist\\A.EX_", "a");
+  std::string dir = "D:\\" + std::string(MAX_PATH - 14 - 2, 'd');
+  m().MakeDirs(dir);
+  EXPECT_EQ(Install(3, "A.EX_", "A.EXE", "C:\\dist", dir.c_str(), "C:\\dist", MAX_PATH),
+            static_cast<DWORD>(VIF_CANNOTCREATE));
+  EXPECT_TRUE(m().List(dir).empty());
 }
 
 // ---- SetupIterateCabinetA ----------------------------------------------------------------------------------

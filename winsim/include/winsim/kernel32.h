@@ -249,6 +249,8 @@ LPVOID WINAPI LockResource(HGLOBAL hResData);
 BOOL WINAPI FreeResource(HGLOBAL hResData);
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 

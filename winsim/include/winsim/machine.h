@@ -277,6 +277,12 @@ class Machine {
   // read and renamed, not written, and deleting it fails with access denied.
   int HoldImage(const std::string& path);
   void Release(int holdId);
+  // A volume of `bytes` bytes ("D:\\" or a share): the file data on it
+  // may not exceed that. A write past it fails with ERROR_DISK_FULL and the
+  // version installer returns VIF_OUTOFSPACE (leaving its temporary file).
+  void SetVolumeCapacity(const std::string& root, uint64_t bytes);
+  // The bytes of file data on the volume.
+  uint64_t VolumeUsed(const std::string& root) const;
   // The current simulated time (advances by one second per change).
   FILETIME Now() const;
 
@@ -320,9 +326,13 @@ class Machine {
   // ---- Modules ----------------------------------------------------------------
   // The file content that makes a loadable sim DLL whose exports are the
   // given names (DllRegisterServer and DllUnregisterServer when empty).
-  static std::string SimDllImage(const std::vector<std::string>& exports = {});
+  // imports are DLLs (bare names) loaded with it, searched for as Windows
+  // searches a DLL's imports.
+  static std::string SimDllImage(const std::vector<std::string>& exports = {},
+                                 const std::vector<std::string>& imports = {});
   // Writes a sim DLL file (see SimDllImage).
-  void PlantSimDll(const std::string& path, const std::vector<std::string>& exports = {});
+  void PlantSimDll(const std::string& path, const std::vector<std::string>& exports = {},
+                   const std::vector<std::string>& imports = {});
   // Deletes a system DLL ("shfolder.dll", "version.dll", "setupapi.dll",
   // "riched20.dll") from the system directory.
   void RemoveSystemModule(const std::string& name);
