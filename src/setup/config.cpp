@@ -22,6 +22,19 @@ void ReadIni(const char* section, const char* key, char* value) {
   value[kPathSize - 1] = '\0';
 }
 
+// Reads a directory value. One that does not fit a PathBuffer is not cut
+// (the cut text would name another directory): it counts as not given, so
+// the default applies. The larger buffer tells a 259-character value from a
+// longer one.
+void ReadIniPath(const char* key, char* value) {
+  value[0] = '\0';
+  if (setupState.iniPath[0] == '\0') return;
+  char whole[2 * kPathSize] = {};
+  DWORD length = GetPrivateProfileStringA("FTPSetup", key, "", whole, sizeof(whole), setupState.iniPath);
+  whole[sizeof(whole) - 1] = '\0';
+  if (length < kPathSize) CopyText(value, kPathSize, whole);
+}
+
 bool IsYes(const char* value) { return value[0] == 'Y' || value[0] == 'y'; }
 
 // Leading blanks, an optional sign, then digits up to the first non-digit;
@@ -60,14 +73,14 @@ void ReadSetupSection() {
   ReadIni("FTPSetup", "ProfileMode", value);
   setupState.profileMode = IsYes(value) ? 1 : 0;
 
-  ReadIni("FTPSetup", "SourceDir", value);
+  ReadIniPath("SourceDir", value);
   if (value[0] != '\0') {
     CopyText(setupState.sourceDir, kPathSize, value);
   } else {
     ProgramDirectory(setupState.sourceDir);
   }
 
-  ReadIni("FTPSetup", "DestinationDir", value);
+  ReadIniPath("DestinationDir", value);
   if (value[0] != '\0') {
     CopyText(setupState.installDir, kPathSize, value);
   } else {
@@ -114,7 +127,7 @@ PreviousInstallation LookUpPreviousInstallation() {
 void DecideInstallDirectory(const PreviousInstallation& previous) {
   if (!setupState.quietInstall && previous.lookupOk && setupState.installDir[0] != '\0') return;
   PathBuffer value;
-  ReadIni("FTPSetup", "DestinationDir", value);
+  ReadIniPath("DestinationDir", value);
   if (value[0] != '\0') {
     CopyText(setupState.installDir, kPathSize, value);
   } else if (IsWindowsXP()) {
@@ -164,7 +177,7 @@ void DecideWorkingDirectory(const PreviousInstallation& previous) {
 
   if (setupState.workingDirType == 0) {
     PathBuffer value;
-    ReadIni("FTPSetup", "WorkingDir", value);
+    ReadIniPath("WorkingDir", value);
     if (value[0] != '\0') {
       CopyText(setupState.workingDir, kPathSize, value);
     } else {

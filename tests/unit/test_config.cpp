@@ -117,10 +117,37 @@ TEST_F(ConfigTest, GroupNameIsCutAtSixtyThreeCharacters) {
   EXPECT_EQ(std::string(setupState.groupName), std::string(63, 'g'));
 }
 
-TEST_F(ConfigTest, OverLongValuesAreCutAt259Characters) {
-  Ini("[FTPSetup]\r\nDestinationDir=C:\\" + std::string(400, 'd') + "\r\n");
+// A directory value longer than a path can be is not cut into another
+// directory: it counts as not given.
+TEST_F(ConfigTest, OverLongDirectoriesAreNotGivenAndTheDefaultsApply) {
+  const std::string tooLong = "D:\\" + std::string(257, 'd');  // 260 characters
+  Ini("[FTPSetup]\r\nDestinationDir=" + tooLong + "\r\nSourceDir=" + tooLong + "\r\nWorkingDir=" + tooLong +
+      "\r\n[Program Group]\r\nUseGroup=Y\r\nGroupName=G\r\nShortCut=Y\r\n");
+  Previous(HKEY_LOCAL_MACHINE, "C:\\Old", 0);
   StartUp();
-  EXPECT_EQ(std::string(setupState.installDir), "C:\\" + std::string(256, 'd'));
+  EXPECT_STREQ(setupState.installDir, "C:\\Old") << "the record of the previous installation stays";
+  EXPECT_STREQ(setupState.sourceDir, "C:\\dist") << "the program's own directory";
+  EXPECT_STREQ(setupState.workingDir, "C:\\Old") << "the installation directory";
+  EXPECT_FALSE(setupState.quietParamsComplete) << "DestinationDir counts as missing";
+
+  ResetSetupState();
+  Ini("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=C:\\" + std::string(400, 'd') + "\r\n");
+  StartUp();
+  EXPECT_STREQ(setupState.installDir, "C:\\Program Files\\VORTAN\\FTP") << "the default on XP";
+}
+
+TEST_F(ConfigTest, DirectoriesOf259CharactersAreTakenWhole) {
+  const std::string longest = "D:\\" + std::string(256, 'd');
+  Ini("[FTPSetup]\r\nDestinationDir=" + longest + "\r\nSourceDir=" + longest + "\r\nWorkingDir=" + longest +
+      "\r\n");
+  Previous(HKEY_LOCAL_MACHINE, "C:\\Old", 0);
+  StartUp();
+  EXPECT_EQ(std::string(setupState.sourceDir), longest);
+  EXPECT_EQ(std::string(setupState.workingDir), longest);
+  ResetSetupState();
+  Ini("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=" + longest + "\r\n");
+  StartUp();
+  EXPECT_EQ(std::string(setupState.installDir), longest);
 }
 
 TEST_F(ConfigTest, SourceDirIsTheProgramsDirectoryUnlessGiven) {
