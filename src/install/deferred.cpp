@@ -111,6 +111,6 @@ void ScheduleDeleteAtRestart(const char* path, bool markRestart) {
   ScheduleDeleteThroughWininit(path);
 }
 
-void ScheduleReplaceAtRestart(const char* newFile, const char* oldFile) {
-  MoveFileExA(newFile, oldFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile) {
+  return MoveFileExA(newFile, oldFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }

@@ -32,7 +32,9 @@ extern PathBuffer certificatesDir;
 
 // Restart-time operations.
 void ScheduleDeleteAtRestart(const char* path, bool markRestart);
-void ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
+// False when the system refuses the replacement (a user without the right
+// to the restart list).
+bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
 
 // Registry records.
 void WriteSettingsKeys();

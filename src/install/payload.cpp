@@ -48,19 +48,52 @@ class FileInstaller {
   // directory the installer otherwise deletes a file of the destination name
   // there, and that is usually the distribution itself (measured under Wine:
   // flags 1 deleted C:\cur\QXFTP.EXE, flags 3 kept it).
+  //
+  // The installer joins each directory and name into a 260-byte buffer of
+  // its own and makes its temporary copy with GetTempFileNameA in the
+  // destination directory; a join that cannot be a path is never handed to
+  // it (Wine's installer overflowed on one and killed the process). Such a
+  // file is not installed: VIF_CANNOTCREATE, with ERROR_FILENAME_EXCED_RANGE.
   DWORD Install(const char* source, const char* destination, const char* destinationDir) {
+    if (!JoinFits(setupState.sourceDir, source) || !JoinFits(destinationDir, destination) ||
+        std::strlen(destinationDir) > kTemporaryDirLimit) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return VIF_CANNOTCREATE;
+    }
     if (install_ == nullptr) {
       SetLastError(ERROR_PROC_NOT_FOUND);
       return VIF_CANNOTREADSRC;
     }
+    // A buffer of its real size, cleared: with VIFF_FORCEINSTALL a name
+    // already in it would be taken for an earlier temporary copy.
     char temporary[kPathSize];
     temporary[0] = '\0';
-    UINT temporaryLength = 0;
-    return install_(VIFF_FORCEINSTALL | VIFF_DONTDELETEOLD, source, destination, setupState.sourceDir,
-                    destinationDir, setupState.startDir, temporary, &temporaryLength);
+    UINT temporaryLength = kPathSize;
+    DWORD status = install_(VIFF_FORCEINSTALL | VIFF_DONTDELETEOLD, source, destination, setupState.sourceDir,
+                            destinationDir, setupState.startDir, temporary, &temporaryLength);
+    // VIF_TEMPFILE hands the new copy, left in the destination directory
+    // under the name in the buffer, to the caller, who must delete it;
+    // nothing here uses it.
+    if ((status & VIF_TEMPFILE) && !(status & VIF_BUFFTOOSMALL)) {
+      DWORD lastError = GetLastError();
+      temporary[kPathSize - 1] = '\0';
+      PathBuffer leftOver = {};
+      if (temporary[0] != '\0' && CopyText(leftOver, kPathSize, destinationDir) &&
+          JoinPath(leftOver, kPathSize, temporary))
+        DeleteFileA(leftOver);
+      SetLastError(lastError);
+    }
+    return status;
   }
 
  private:
+  // The installer adds a backslash whether or not the directory ends in one.
+  static bool JoinFits(const char* dir, const char* name) {
+    return std::strlen(dir) + 1 + std::strlen(name) < kPathSize;
+  }
+  // GetTempFileNameA needs its directory to leave room for "\" and an 8.3 name.
+  static constexpr size_t kTemporaryDirLimit = kPathSize - 14;
+
   HMODULE library_;
   VerInstallFileA_fn install_ = nullptr;
 };
@@ -71,7 +104,7 @@ bool HasDriveLetter(const char* path) {
 }
 
 void RegisterServer(const char* dllPath) {
-  HMODULE server = LoadLibraryA(dllPath);
+  HMODULE server = LoadServerLibrary(dllPath);
   if (server == nullptr) return;
   typedef HRESULT(WINAPI * DllRegisterServer_fn)();
   auto registerServer = GetLibraryFunction<DllRegisterServer_fn>(server, "DllRegisterServer");
@@ -79,31 +112,46 @@ void RegisterServer(const char* dllPath) {
   FreeLibrary(server);
 }
 
+// The destination in use, as each platform says it: VIF_FILEINUSE on
+// Windows; Wine reports the same cause as VIF_CANNOTDELETE with
+// VIF_SHARINGVIOLATION.
+bool IsInUse(DWORD status) {
+  return (status & VIF_FILEINUSE) != 0 ||
+         ((status & VIF_CANNOTDELETE) != 0 && (status & VIF_SHARINGVIOLATION) != 0);
+}
+
 // The server DLL: installed and registered; on the NT family a DLL in use is
 // installed at the drive root and moved into place at the next restart.
 bool InstallServerLibrary(FileInstaller& installer) {
-  DWORD status = installer.Install(kServerLibrary.source, kServerLibrary.installed, setupState.installDir);
-  DWORD lastError = GetLastError();
-
   PathBuffer dllPath = {};
   bool pathFits = CopyText(dllPath, kPathSize, setupState.installDir) &&
                   JoinPath(dllPath, kPathSize, kServerLibrary.installed);
+  DWORD status = installer.Install(kServerLibrary.source, kServerLibrary.installed, setupState.installDir);
+  DWORD lastError = GetLastError();
   if (status == 0) {
     if (pathFits) RegisterServer(dllPath);
     return true;
   }
 
-  // The retry needs a real drive root; a UNC or relative directory has none.
-  if (IsNtFamily() && HasDriveLetter(setupState.installDir) && pathFits) {
+  // The retry is for a DLL in use only: any other failure (a full disk, a
+  // write-protected file) would fail again at the root, or leave the
+  // installer's temporary copy there. It needs a real drive root; a UNC or
+  // relative directory has none.
+  if (IsNtFamily() && IsInUse(status) && HasDriveLetter(setupState.installDir) && pathFits) {
     char root[4] = {setupState.installDir[0], ':', '\\', '\0'};
-    status = installer.Install(kServerLibrary.source, kServerLibrary.installed, root);
-    lastError = GetLastError();
-    if (status == 0) {
+    DWORD rootStatus = installer.Install(kServerLibrary.source, kServerLibrary.installed, root);
+    if (rootStatus == 0) {
       PathBuffer staged = {};
       CopyText(staged, kPathSize, root);
       AppendText(staged, kPathSize, kServerLibrary.installed);
-      ScheduleReplaceAtRestart(staged, dllPath);
-      return true;
+      if (ScheduleReplaceAtRestart(staged, dllPath)) return true;
+      // Refused (a user without the right to schedule it): the DLL is not
+      // installed, and the copy at the root would never be used.
+      lastError = GetLastError();
+      DeleteFileA(staged);
+    } else {
+      status = rootStatus;
+      lastError = GetLastError();
     }
   }
 
@@ -216,6 +264,11 @@ UINT CALLBACK CertificateCabinetCallback(PVOID, UINT notification, UINT_PTR para
 }
 
 void CopySourceEntry(DWORD attributes, const char* name) {
+  // Hidden system entries belong to the volume, not to the distribution: run
+  // from the root of a removable drive, the source holds $RECYCLE.BIN,
+  // RECYCLER, System Volume Information, desktop.ini and autorun.inf so marked.
+  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((attributes & hiddenSystem) == hiddenSystem) return;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     if (lstrcmpiA(name, ".") == 0 || lstrcmpiA(name, "..") == 0) return;
     // Double-NUL-terminated lists: one path each, and room for the second NUL.
@@ -223,6 +276,10 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     char destination[kPathSize + 1] = {};
     if (!CopyText(destination, kPathSize, setupState.installDir)) return;
     if (!CopyText(source, kPathSize, setupState.sourceDir) || !JoinPath(source, kPathSize, name)) return;
+    // The subdirectory arrives as installDir\name: a join that cannot be a
+    // path is not handed to the shell.
+    PathBuffer arrival = {};
+    if (!CopyText(arrival, kPathSize, setupState.installDir) || !JoinPath(arrival, kPathSize, name)) return;
     ShellFileOperation(source, destination, FO_COPY);
     return;
   }

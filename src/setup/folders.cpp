@@ -13,6 +13,10 @@ HMODULE LoadSystemLibrary(const char* fileName) {
   return LoadLibraryA(path);
 }
 
+HMODULE LoadServerLibrary(const char* dllPath) {
+  return LoadLibraryExA(dllPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 namespace {
 
 typedef HRESULT(WINAPI* SHGetFolderPathA_fn)(HWND, int, HANDLE, DWORD, LPSTR);

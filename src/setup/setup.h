@@ -75,6 +75,12 @@ HRESULT GetShellFolderPath(WORD csidl, char* path);
 // folder, say) is not run. Null when it cannot be had.
 HMODULE LoadSystemLibrary(const char* fileName);
 
+// Loads the installed server DLL by its full path. The DLLs it imports are
+// looked for in its own directory before the system's, never first in the
+// directory of this program (a download folder, where a planted copy would
+// run inside an elevated process).
+HMODULE LoadServerLibrary(const char* dllPath);
+
 // VERSION's installer, bound at run time by the payload and the agreement
 // page alike.
 typedef DWORD(WINAPI* VerInstallFileA_fn)(DWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPSTR, PUINT);

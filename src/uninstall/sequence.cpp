@@ -104,7 +104,7 @@ void ReadPerUserWorkingDirectory(RecordedInstallation& recorded) {
 void UnregisterServer(const char* installDir) {
   PathBuffer dllPath = {};
   if (!CopyText(dllPath, kPathSize, installDir) || !JoinPath(dllPath, kPathSize, "QXFTP.DLL")) return;
-  HMODULE server = LoadLibraryA(dllPath);
+  HMODULE server = LoadServerLibrary(dllPath);
   if (server == nullptr) return;
   typedef HRESULT(WINAPI * DllUnregisterServer_fn)();
   auto unregisterServer = GetLibraryFunction<DllUnregisterServer_fn>(server, "DllUnregisterServer");

@@ -9,6 +9,7 @@ namespace {
 
 using fixture::Bytes;
 using fixture::ProgramContent;
+using fixture::Machine;
 using fixture::SetupTest;
 using fixture::WindowsVersion;
 
@@ -29,6 +30,17 @@ class InstallTest : public SetupTest {
     std::string ini = QuietIni();
     ini.replace(ini.find(from), from.size(), to);
     return ini;
+  }
+  // The version installer's temporary files ("ver*.TMP") anywhere below dir.
+  std::vector<std::string> Leftovers(const std::string& dir) const {
+    std::vector<std::string> found;
+    for (const auto& path : m().Tree(dir)) {
+      std::string leaf = path.substr(path.find_last_of('\\') + 1);
+      if (lstrcmpiA(leaf.substr(0, 3).c_str(), "ver") == 0 && leaf.size() > 4 &&
+          lstrcmpiA(leaf.substr(leaf.size() - 4).c_str(), ".tmp") == 0)
+        found.push_back(path);
+    }
+    return found;
   }
   std::vector<uint8_t> LE(LONG value) {
     auto v = static_cast<uint32_t>(value);
@@ -159,6 +171,28 @@ TEST_F(InstallTest, ServerDllIsRegisteredAfterInstalling) {
   EXPECT_NE(calls[0].find(In("QXFTP.DLL")), std::string::npos) << calls[0];
 }
 
+TEST_F(InstallTest, ServerDllImportsComeFromItsOwnFolderNotFromBesideSetup) {
+  // Setup.exe runs from a download folder, elevated: a helper DLL planted
+  // there must not be loaded into it as the server's import.
+  m().PlantSimDll("C:\\dist\\QXHELP.DLL", {"Planted"});
+  m().PlantSimDll(m().SystemDir() + "\\QXHELP.DLL", {"Help"});
+  m().WriteBytes("C:\\dist\\QXFTP.DL_", fixture::Packed(Machine::SimDllImage({}, {"QXHELP.DLL"}), 'L'));
+  Install(QuietIni());
+  ASSERT_EQ(Events("DllRegisterServer").size(), 1u);
+  auto imports = Events("LoadImport");
+  ASSERT_EQ(imports.size(), 1u);
+  EXPECT_EQ(imports[0], In("QXFTP.DLL") + "|QXHELP.DLL|" + m().SystemDir() + "\\QXHELP.DLL|0");
+
+  // A helper shipped beside the server itself comes before the system's.
+  ResetSetupState();
+  m().journal().Clear();
+  m().PlantSimDll(In("QXHELP.DLL"), {"Shipped"});
+  RunSetup();
+  imports = Events("LoadImport");
+  ASSERT_EQ(imports.size(), 1u);
+  EXPECT_EQ(imports[0], In("QXFTP.DLL") + "|QXHELP.DLL|" + In("QXHELP.DLL") + "|0");
+}
+
 TEST_F(InstallTest, ServerDllInUseOnNtGoesToTheDriveRootForARestartReplacement) {
   m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
   int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
@@ -198,6 +232,123 @@ TEST_F(InstallTest, NtRetryNeedsADriveLetter) {
   m().Release(hold);
   EXPECT_EQ(setupState.installSucceeded, 0);
   EXPECT_TRUE(m().PendingRenames().empty());
+}
+
+// ---- A DLL in use, a full disk -------------------------------------------------
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kNotAllQuietKeys[] = "[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=D:\\Apps\\FTP\r\n";
+const char kFailureText[] =
+    "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.";
+
+TEST_F(InstallTest, ServerDllInUseLeavesNoTemporaryCopyBehind) {
+  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
+  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
+  Install(QuietIni("D:\\Apps\\FTP"));
+  m().Release(hold);
+  EXPECT_EQ(setupState.installSucceeded, 1);
+  EXPECT_EQ(Leftovers("D:\\"), std::vector<std::string>{}) << "the copy named by VIF_TEMPFILE is deleted";
+  EXPECT_EQ(FileText("D:\\Apps\\FTP\\QXFTP.DLL"), "old");
+}
+
+TEST_F(InstallTest, DriveRootReplacementRefusedFailsAndDeletesTheStagedCopy) {
+  m().DenyKey(HKEY_LOCAL_MACHINE, kSessionManager);
+  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
+  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
+  Install(kNotAllQuietKeys);
+  m().Release(hold);
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text, "Error code 81 installing QXFTP.DLL.  GetLastError( ) returned 5.");
+  EXPECT_EQ(boxes()[0].caption, "Setup Error");
+  EXPECT_EQ(boxes()[1].text, kFailureText);
+  EXPECT_FALSE(m().Exists("D:\\QXFTP.DLL")) << "no stray copy at the drive root";
+  EXPECT_TRUE(m().PendingRenames().empty());
+  EXPECT_EQ(Leftovers("D:\\"), std::vector<std::string>{});
+}
+
+TEST_F(InstallTest, FullDiskOnNtFailsWithoutARetryAtTheDriveRoot) {
+  m().SetVolumeCapacity("D:\\", 10);
+  Install(kNotAllQuietKeys);
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text, "Error code 100 installing QXFTP.DLL.  GetLastError( ) returned 112.");
+  EXPECT_EQ(boxes()[1].text, kFailureText);
+  for (const auto& call : Events("VerInstallFile")) EXPECT_EQ(call.find("|D:\\|"), std::string::npos) << call;
+  EXPECT_EQ(m().List("D:\\"), std::vector<std::string>{"Apps"}) << "nothing at the drive root";
+  EXPECT_TRUE(m().PendingRenames().empty());
+}
+
+TEST_F(InstallTest, FullDiskOn9xShowsTheSameBoxes) {
+  UseVersion(WindowsVersion::Win98);
+  SeedDistribution();
+  m().SetVolumeCapacity("D:\\", 10);
+  Install(kNotAllQuietKeys);
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text, "Error code 100 installing QXFTP.DLL.  GetLastError( ) returned 112.");
+  EXPECT_EQ(boxes()[1].text, kFailureText);
+  EXPECT_EQ(m().List("D:\\"), std::vector<std::string>{"Apps"});
+}
+
+// ---- Joins that cannot be paths ------------------------------------------------
+
+TEST_F(InstallTest, JoinsThatCannotBePathsNeverReachTheInstallerOrTheShell) {
+  std::string dir = "C:\\" + std::string(242, 'p');  // 245 characters: Certs and long names do not fit
+  m().WriteBytes("C:\\dist\\LONGCERTIFICATE.0_", fixture::Packed("LONG\r\n", '0'));
+  m().WriteText("C:\\dist\\DocumentationXYZW\\a.txt", "a");
+  Install(QuietIni(dir));
+  EXPECT_EQ(setupState.installSucceeded, 1) << "the program files still fit";
+  EXPECT_EQ(FileText(dir + "\\QXFTP.EXE"), ProgramContent("QXFTP.EXE"));
+  for (const auto& call : m().journal().OfKind("VerInstallFile")) {
+    const auto& f = call.fields;  // flags, source, target, source dir, target dir, current dir, result
+    EXPECT_LT(f[3].size() + 1 + f[1].size(), 260u) << f[1];
+    EXPECT_LT(f[4].size() + 1 + f[2].size(), 260u) << f[2];
+    EXPECT_LE(f[4].size(), 246u) << "room for the installer's temporary name: " << f[2];
+  }
+  for (const auto& call : m().journal().OfKind("SHFileOperation")) {
+    const auto& f = call.fields;  // operation, sources, targets, ...
+    if (f[0] != "FO_COPY") continue;
+    EXPECT_LT(f[2].size() + 1 + (f[1].size() - f[1].find_last_of('\\') - 1), 260u) << f[1];
+  }
+  EXPECT_FALSE(m().Exists(dir + "\\DocumentationXYZW"));
+}
+
+TEST_F(InstallTest, InstallDirWithoutRoomForTheInstallersTemporaryNameFails) {
+  std::string dir = "C:\\" + std::string(244, 'p');  // 247 characters
+  Install("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=" + dir + "\r\n");
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  EXPECT_TRUE(Events("VerInstallFile").empty()) << Events("VerInstallFile")[0];
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text, "Error code 800 installing QXFTP.DLL.  GetLastError( ) returned 206.");
+  EXPECT_EQ(boxes()[1].text, kFailureText);
+}
+
+// ---- Hidden system entries ------------------------------------------------------
+
+TEST_F(InstallTest, HiddenSystemEntriesOfADriveRootAreNotCopied) {
+  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const char* folder : {"$RECYCLE.BIN", "RECYCLER", "System Volume Information"}) {
+    m().WriteText(std::string("C:\\dist\\") + folder + "\\S-1-5\\INFO2", "volume data");
+    m().SetAttributes(std::string("C:\\dist\\") + folder, hiddenSystem);
+  }
+  for (const char* file : {"desktop.ini", "autorun.inf"}) {
+    m().WriteText(std::string("C:\\dist\\") + file, "[volume]\r\n");
+    m().SetAttributes(std::string("C:\\dist\\") + file, hiddenSystem);
+  }
+  m().WriteText("C:\\dist\\hidden.ini", "h");
+  m().SetAttributes("C:\\dist\\hidden.ini", FILE_ATTRIBUTE_HIDDEN);
+  m().WriteText("C:\\dist\\system.ini", "s");
+  m().SetAttributes("C:\\dist\\system.ini", FILE_ATTRIBUTE_SYSTEM);
+  m().WriteText("C:\\dist\\Hidden Docs\\h.txt", "h");
+  m().SetAttributes("C:\\dist\\Hidden Docs", FILE_ATTRIBUTE_HIDDEN);
+  Install(QuietIni());
+  EXPECT_EQ(setupState.installSucceeded, 1);
+  for (const char* absent : {"$RECYCLE.BIN", "RECYCLER", "System Volume Information", "S-1-5",
+                             "Config\\desktop.ini", "Config\\autorun.inf"})
+    EXPECT_FALSE(m().Exists(In(absent))) << absent;
+  for (const char* present : {"Config\\hidden.ini", "Config\\system.ini", "Hidden Docs\\h.txt", "Docs\\guide.txt"})
+    EXPECT_TRUE(m().Exists(In(present))) << "only both attributes together mark a volume's own entry: " << present;
 }
 
 TEST_F(InstallTest, DistributionFileNamedLikeThePayloadSurvivesTheInstallation) {
@@ -449,6 +600,25 @@ TEST_F(InstallTest, ShortcutFallsBackToTheWindowsDirectory) {
   Install(QuietIni());
   ASSERT_EQ(m().savedLinks().size(), 1u);
   EXPECT_EQ(m().savedLinks()[0].path, m().WindowsDir() + "\\VORTAN FTP.LNK");
+}
+
+TEST_F(InstallTest, ShortcutPathThatWouldExactlyFillItsBufferIsNotWritten) {
+  // The desktop folder, its backslash and "VORTAN FTP.LNK" make 260
+  // characters: no room for the NUL, so no link and no call at all.
+  std::string desktop = "C:\\" + std::string(242, 'd');
+  m().SetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop);
+  Install(QuietIni());
+  EXPECT_TRUE(m().savedLinks().empty());
+  EXPECT_TRUE(Events("SaveLink").empty()) << Events("SaveLink")[0];
+  EXPECT_TRUE(Events("CoCreateInstance").empty());
+
+  UseVersion(WindowsVersion::XP);
+  SeedDistribution();
+  ResetSetupState();
+  m().SetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop.substr(0, desktop.size() - 1));
+  Install(QuietIni());
+  ASSERT_EQ(m().savedLinks().size(), 1u) << "259 characters still fit";
+  EXPECT_EQ(m().savedLinks()[0].path.size(), 259u);
 }
 
 TEST_F(InstallTest, ShortcutAlsoWhenComIsAlreadyInitialisedButNotInAnotherApartment) {

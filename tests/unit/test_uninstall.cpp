@@ -7,6 +7,7 @@
 
 namespace {
 
+using fixture::Machine;
 using fixture::SetupTest;
 using fixture::WindowsVersion;
 
@@ -271,6 +272,37 @@ TEST_F(UninstallTest, FilesInUseAreDeferredAndMarkTheRestart) {
   m().Restart();
   EXPECT_FALSE(m().Exists(In("Transfer\\open.bin")));
   EXPECT_FALSE(m().Exists(kDir));
+}
+
+TEST_F(UninstallTest, RebootQuestionIsAYesNoInformationBoxAndYesRestarts) {
+  Installed();
+  m().WriteText(In("Transfer\\open.bin"), "busy");
+  int hold = m().Hold(In("Transfer\\open.bin"));
+  Answer("VORTAN FTP Uninstall", IDYES);
+  Answer("VORTAN FTP Uninstall", IDYES);
+  Remove();
+  m().Release(hold);
+  auto removal = RemovalBoxes();
+  ASSERT_EQ(removal.size(), 2u);
+  EXPECT_EQ(removal[1].text,
+            "VORTAN FTP uninstallation requires a reboot to complete successfully.\r\n\r\n"
+            "Do you want to reboot the computer now?");
+  EXPECT_EQ(removal[1].caption, "VORTAN FTP Uninstall");
+  EXPECT_EQ(removal[1].style, static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION));
+  EXPECT_TRUE(m().restartRequested()) << "Yes restarts";
+  EXPECT_EQ(m().journal().Count("ExitWindowsEx"), 1u);
+}
+
+TEST_F(UninstallTest, ServerDllImportsComeFromItsOwnFolderNotFromBesideTheUninstaller) {
+  m().PlantSimDll(m().SystemDir() + "\\QXHELP.DLL", {"Help"});
+  m().WriteBytes("C:\\dist\\QXFTP.DL_", fixture::Packed(Machine::SimDllImage({}, {"QXHELP.DLL"}), 'L'));
+  Installed();
+  m().PlantSimDll("C:\\dist\\QXHELP.DLL", {"Planted"});
+  Remove();
+  ASSERT_EQ(Events("DllUnregisterServer").size(), 1u);
+  auto imports = Events("LoadImport");
+  ASSERT_EQ(imports.size(), 1u);
+  EXPECT_EQ(imports[0], In("QXFTP.DLL") + "|QXHELP.DLL|" + m().SystemDir() + "\\QXHELP.DLL|0");
 }
 
 TEST_F(UninstallTest, RemovalStartedFromTheInstalledUninstallerDefersItself) {
