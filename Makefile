@@ -37,6 +37,7 @@ wine-build: native win
 unit-test: native
 	ctest --test-dir $(NATIVE) --output-on-failure -j$(JOBS)
 	python3 -m unittest discover -s tests/wine -p 'test_*.py'
+	python3 -m unittest discover -s bench -p 'test_*.py'
 
 asan-test: asan
 	ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
