@@ -15,12 +15,12 @@ ORDERED = [
     ("cabinet", "cabinet iterator (`SetupIterateCabinetA`)"),
     ("shellfileop", "shell file operations (`SHFileOperationA`)"),
     ("dde", "DDE transactions (and the shell's work for them)"),
+    ("ddesetup", "DDE conversations (instance, connect, disconnect, handles)"),
     ("link", "link writer (COM, `IShellLinkA`, `IPersistFile::Save`)"),
     ("messagebox", "message boxes and the wait for the answer"),
     ("server", "the product's server (`QXFTP.DLL` load, (un)registration)"),
 ]
 OWN_PARTS = [
-    ("ddesetup", "DDE instance, conversation and handles"),
     ("files", "file-system and profile-file calls"),
     ("registry", "registry calls"),
     ("libraries", "system libraries and shell folders"),
@@ -28,7 +28,8 @@ OWN_PARTS = [
 ]
 CATEGORIES = [c for c, _ in ORDERED] + [c for c, _ in OWN_PARTS]
 OUTSIDE = [
-    ("before", "Wine starting the driver and `Setup.exe`"),
+    ("driver", "Wine starting the driver, which starts `Setup.exe`"),
+    ("loader", "Wine loading `Setup.exe` (up to its C++ runtime)"),
     ("after", "exit and Wine's ending of both processes"),
 ]
 
@@ -47,6 +48,7 @@ class Trace:
     span: int             # start to end by the performance counter
     totals: dict = field(default_factory=dict)   # category -> (count, ns)
     calls: list = field(default_factory=list)    # (category, offset ns, duration ns, label)
+    functions: dict = field(default_factory=dict)  # (category, function) -> (count, inclusive ns)
     lost: int = 0
 
 
@@ -79,6 +81,9 @@ def parse_traces(text: str) -> list[Trace]:
             elif word == "call":
                 name, offset, duration, *label = rest.split(" ", 3)
                 current.calls.append((name, int(offset), int(duration), label[0] if label else ""))
+            elif word == "function":
+                name, function, count, ns = rest.split()
+                current.functions[(name, function)] = (int(count), int(ns))
             elif word == "lost":
                 current.lost = int(rest)
             elif word == "end":
@@ -101,8 +106,8 @@ def split_run(trace: Trace, started: int, ended: int) -> dict[str, float]:
     took them around the driver) in seconds per row: the Wine start before
     the program's runtime, each category, and the end after its exit
     handlers. The rows add up to the wall time."""
-    if not started <= trace.start <= trace.end <= ended:
-        raise TraceError(f"process {trace.pid} ran {trace.start}..{trace.end}, outside the timed "
+    if not started <= trace.created <= trace.start <= trace.end <= ended:
+        raise TraceError(f"process {trace.pid} ran {trace.created}..{trace.end}, outside the timed "
                          f"{started}..{ended}")
     row = {c: trace.totals[c][1] / 1e9 for c in CATEGORIES}
     inside = sum(row.values())
@@ -110,7 +115,8 @@ def split_run(trace: Trace, started: int, ended: int) -> dict[str, float]:
     # disagree on (clock steps, rounding) goes to the program's own code so
     # that the rows still add up.
     row["own"] += (trace.end - trace.start) / 1e9 - inside
-    row["before"] = (trace.start - started) / 1e9
+    row["driver"] = (trace.created - started) / 1e9
+    row["loader"] = (trace.start - trace.created) / 1e9
     row["after"] = (ended - trace.end) / 1e9
     row["wall"] = (ended - started) / 1e9
     row["calls"] = {c: trace.totals[c][0] for c in CATEGORIES}
@@ -160,12 +166,13 @@ def split_table(columns: list[tuple[str, list[dict]]]) -> list[str]:
             out.append(text)
         return out
 
-    lines.append("| " + OUTSIDE[0][1] + " | " + " | ".join(cells("before")) + " |")
+    for key, label in OUTSIDE[:2]:
+        lines.append(f"| {label} | " + " | ".join(cells(key)) + " |")
     for key, label in ORDERED:
         lines.append(f"| {label} | " + " | ".join(cells(key)) + " |")
     for key, label in OWN_PARTS:
         lines.append(f"| program's own: {label} | " + " | ".join(cells(key)) + " |")
-    lines.append("| " + OUTSIDE[1][1] + " | " + " | ".join(cells("after")) + " |")
+    lines.append(f"| {OUTSIDE[2][1]} | " + " | ".join(cells("after")) + " |")
     own = []
     for _, runs in columns:
         own.append(f"**{median([own_share(r) for r in runs]):.1f} %**")
@@ -175,31 +182,35 @@ def split_table(columns: list[tuple[str, list[dict]]]) -> list[str]:
     return lines
 
 
-def named_calls(traces: list[Trace]) -> list[tuple[str, str, float, int]]:
-    """The ordered calls one by one, in the order of the first run: category,
-    label, median duration in seconds over the runs, and how many runs made
-    the call. Repeated labels within a run are told apart by their order."""
+def named_calls(traces: list[Trace]) -> list[tuple[str, str, float, float]]:
+    """The calls recorded one by one, grouped by what they were (category
+    and label), in the order of their first appearance: category, label, the
+    median over the runs of their number and of their summed wall time
+    (seconds, including anything nested in them). A run without such a
+    call counts as zero of it."""
+    order: list = []
     per_run = []
     for t in traces:
-        seen: dict = {}
-        calls = []
+        sums: dict = {}
         for category, _, duration, label in t.calls:
-            n = seen.get((category, label), 0)
-            seen[(category, label)] = n + 1
-            calls.append(((category, label, n), duration / 1e9))
-        per_run.append(calls)
-    if not per_run:
-        return []
-    order = [key for key, _ in per_run[0]]
-    for calls in per_run[1:]:
-        for key, _ in calls:
+            key = (category, label)
             if key not in order:
                 order.append(key)
-    out = []
-    for key in order:
-        values = [d for calls in per_run for k, d in calls if k == key]
-        out.append((key[0], key[1], median(values), len(values)))
-    return out
+            count, total = sums.get(key, (0, 0))
+            sums[key] = (count + 1, total + duration)
+        per_run.append(sums)
+    return [(c, label, median([r.get((c, label), (0, 0))[0] for r in per_run]),
+             median([r.get((c, label), (0, 0))[1] / 1e9 for r in per_run])) for c, label in order]
+
+
+def function_totals(traces: list[Trace], categories: list[str]) -> list[tuple[str, str, float, float]]:
+    """Per function of the given categories: category, function, the median
+    number of calls and the median inclusive time in seconds over the runs,
+    most time first."""
+    keys = {k for t in traces for k in t.functions if k[0] in categories}
+    rows = [(c, f, median([t.functions.get((c, f), (0, 0))[0] for t in traces]),
+             median([t.functions.get((c, f), (0, 0))[1] / 1e9 for t in traces])) for c, f in keys]
+    return sorted(rows, key=lambda r: (-r[3], r[1]))
 
 
 # --- did both tools do the same work ---------------------------------------------------

@@ -12,13 +12,15 @@ from report import Expectation, TraceError  # noqa: E402
 S = 1_000_000_000  # ns
 
 
-def trace_text(start=10 * S, end=12 * S, totals=None, calls=(), pid=7, lost=0):
+def trace_text(start=10 * S, end=12 * S, totals=None, calls=(), pid=7, lost=0, functions=(), created=None):
     totals = totals or {}
-    lines = ["vtrace 1", f"process {pid} created {start - S // 10} start {start} end {end}", f"span {end - start}"]
+    created = start - S // 10 if created is None else created
+    lines = ["vtrace 1", f"process {pid} created {created} start {start} end {end}", f"span {end - start}"]
     for c in report.CATEGORIES:
         count, ns = totals.get(c, (0, 0))
         lines.append(f"total {c} {count} {ns}")
     lines += [f"call {c} {off} {dur} {label}" for c, off, dur, label in calls]
+    lines += [f"function {c} {f} {count} {ns}" for c, f, count, ns in functions]
     lines += [f"lost {lost}", "end"]
     return "\n".join(lines) + "\n"
 
@@ -33,7 +35,8 @@ def row(wall=2.0, **parts):
     r = {c: 0.0 for c in report.CATEGORIES}
     r.update(parts)
     r["wall"] = wall
-    r["before"] = r.get("before", 0.0)
+    r["driver"] = r.get("driver", 0.0)
+    r["loader"] = r.get("loader", 0.0)
     r["after"] = r.get("after", 0.0)
     r["calls"] = {c: 1 for c in report.CATEGORIES}
     return r
@@ -61,6 +64,10 @@ class ParseTraces(unittest.TestCase):
     def test_two_processes_in_one_file(self):
         traces = report.parse_traces(trace_text(pid=1) + trace_text(pid=2))
         self.check([t.pid for t in traces], [1, 2])
+
+    def test_function_totals(self):
+        t = one(trace_text(functions=[("files", "DeleteFileA", 5000, 3 * S), ("libraries", "LoadLibraryA", 9, 5)]))
+        self.check(t.functions, {("files", "DeleteFileA"): (5000, 3 * S), ("libraries", "LoadLibraryA"): (9, 5)})
 
     def test_lost_calls(self):
         self.check(one(trace_text(lost=3)).lost, 3)
@@ -98,33 +105,40 @@ class SplitRun(unittest.TestCase):
         t = one(trace_text(start=10 * S, end=12 * S,
                            totals={"version": (5, S // 2), "dde": (3, S // 4), "own": (0, S)}))
         r = report.split_run(t, 9 * S, 13 * S)
-        total = sum(r[c] for c in report.CATEGORIES) + r["before"] + r["after"]
+        total = sum(r[c] for c in report.CATEGORIES) + r["driver"] + r["loader"] + r["after"]
         self.check(total, 4.0)
         self.check(r["wall"], 4.0)
 
     def test_before_and_after_the_program(self):
-        r = report.split_run(one(trace_text(start=10 * S, end=12 * S, totals={"own": (0, 2 * S)})), 9 * S, 13 * S)
-        self.check(r["before"], 1.0)
+        t = one(trace_text(start=10 * S, end=12 * S, created=9 * S + S // 4, totals={"own": (0, 2 * S)}))
+        r = report.split_run(t, 9 * S, 13 * S)
+        self.check(r["driver"], 0.25)
+        self.check(r["loader"], 0.75)
         self.check(r["after"], 1.0)
 
     def test_clock_disagreement_goes_to_the_program(self):
         # The counter accounted 1.9 s of a 2 s stretch.
-        t = one(trace_text(start=10 * S, end=12 * S, totals={"version": (1, S), "own": (0, 9 * S // 10)}))
+        t = one(trace_text(start=10 * S, end=12 * S, created=10 * S,
+                           totals={"version": (1, S), "own": (0, 9 * S // 10)}))
         r = report.split_run(t, 10 * S, 12 * S)
         self.check(r["own"], 1.0)
         self.check(r["version"], 1.0)
 
     def test_call_counts(self):
-        r = report.split_run(one(trace_text(totals={"shellfileop": (4, 1)})), 10 * S, 12 * S)
+        r = report.split_run(one(trace_text(totals={"shellfileop": (4, 1)})), 9 * S, 12 * S)
         self.assertEqual(r["calls"]["shellfileop"], 4)
 
     def test_process_outside_the_timed_stretch_is_an_error(self):
         with self.assertRaisesRegex(TraceError, "outside the timed"):
             report.split_run(one(trace_text(start=10 * S, end=12 * S)), 11 * S, 13 * S)
 
+    def test_process_created_before_the_timed_stretch_is_an_error(self):
+        with self.assertRaisesRegex(TraceError, "outside the timed"):
+            report.split_run(one(trace_text(start=10 * S, end=12 * S, created=8 * S)), 9 * S, 13 * S)
+
     def test_own_share_counts_every_part_of_the_program(self):
         r = row(wall=4.0, own=0.5, files=0.5, registry=0.25, libraries=0.25, ddesetup=0.5, version=2.0)
-        self.check(report.own_share(r), 50.0)
+        self.check(report.own_share(r), 37.5)
 
 
 class Statistics(unittest.TestCase):
@@ -162,8 +176,9 @@ class SplitTable(unittest.TestCase):
     def test_rows_in_order(self):
         lines = report.split_table([("x", [row()])])
         firsts = [line.split(" | ")[0] for line in lines[2:]]
-        self.assertEqual(firsts[0], "| Wine starting the driver and `Setup.exe`")
-        self.assertEqual(firsts[1], "| version installer (`VerInstallFileA`)")
+        self.assertEqual(firsts[0], "| Wine starting the driver, which starts `Setup.exe`")
+        self.assertEqual(firsts[1], "| Wine loading `Setup.exe` (up to its C++ runtime)")
+        self.assertEqual(firsts[2], "| version installer (`VerInstallFileA`)")
         self.assertEqual(firsts[-3], "| exit and Wine's ending of both processes")
 
 
@@ -172,17 +187,31 @@ class NamedCalls(unittest.TestCase):
         a = one(trace_text(calls=[("dde", 0, 1 * S, "[CreateGroup(X)]"), ("messagebox", 5, 3 * S, "Box")]))
         b = one(trace_text(calls=[("dde", 0, 3 * S, "[CreateGroup(X)]"), ("messagebox", 5, 1 * S, "Box")]))
         got = report.named_calls([a, b])
-        self.assertEqual(got, [("dde", "[CreateGroup(X)]", 2.0, 2), ("messagebox", "Box", 2.0, 2)])
+        self.assertEqual(got, [("dde", "[CreateGroup(X)]", 1, 2.0), ("messagebox", "Box", 1, 2.0)])
 
-    def test_repeated_label_kept_apart(self):
+    def test_repeated_label_is_summed(self):
         a = one(trace_text(calls=[("messagebox", 0, 1 * S, "Box"), ("messagebox", 5, 5 * S, "Box")]))
-        got = report.named_calls([a])
-        self.assertEqual([d for _, _, d, _ in got], [1.0, 5.0])
+        self.assertEqual(report.named_calls([a]), [("messagebox", "Box", 2, 6.0)])
 
-    def test_call_made_in_some_runs_only(self):
+    def test_call_missing_from_a_run_counts_zero(self):
         a = one(trace_text(calls=[("dde", 0, S, "A")]))
         b = one(trace_text(calls=[("dde", 0, S, "A"), ("dde", 0, S, "B")]))
-        self.assertEqual([(label, runs) for _, label, _, runs in report.named_calls([a, b])], [("A", 2), ("B", 1)])
+        c = one(trace_text(calls=[("dde", 0, S, "A"), ("dde", 0, 3 * S, "B")]))
+        self.assertEqual(report.named_calls([a, b, c]), [("dde", "A", 1, 1.0), ("dde", "B", 1, 1.0)])
+
+
+class FunctionTotals(unittest.TestCase):
+    def test_medians_most_time_first_of_the_chosen_categories(self):
+        a = one(trace_text(functions=[("files", "DeleteFileA", 10, 1 * S), ("registry", "RegCloseKey", 3, 3 * S),
+                                      ("dde", "DdeConnect", 2, 9 * S)]))
+        b = one(trace_text(functions=[("files", "DeleteFileA", 10, 3 * S), ("registry", "RegCloseKey", 5, 1 * S)]))
+        got = report.function_totals([a, b], ["files", "registry"])
+        self.assertEqual(got, [("files", "DeleteFileA", 10, 2.0), ("registry", "RegCloseKey", 4, 2.0)])
+
+    def test_function_absent_from_a_run_counts_zero(self):
+        a = one(trace_text(functions=[("files", "MoveFileExA", 2, 2 * S)]))
+        b = one(trace_text())
+        self.assertEqual(report.function_totals([a, b], ["files"]), [("files", "MoveFileExA", 1, 1.0)])
 
 
 class RunProblems(unittest.TestCase):

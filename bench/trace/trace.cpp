@@ -22,7 +22,16 @@ const char* const kCategoryNames[kCategoryCount] = {
 
 constexpr int kMaxDepth = 64;
 constexpr int kMaxCalls = 4096;
+constexpr int kMaxFunctions = 128;
 constexpr size_t kLabelSize = 160;
+
+// Per function: how often it was called and its inclusive time.
+struct FunctionTotal {
+  const char* name;
+  Category category;
+  unsigned long count;
+  LONGLONG ticks;
+};
 
 struct CallRecord {
   Category category;
@@ -42,6 +51,8 @@ struct State {
   unsigned long counts[kCategoryCount] = {};
   CallRecord calls[kMaxCalls] = {};
   int callCount = 0;
+  FunctionTotal functions[kMaxFunctions] = {};
+  int functionCount = 0;
   unsigned long callsLost = 0;
   bool finished = false;
 };
@@ -84,6 +95,24 @@ LONGLONG Leave() {
   return now;
 }
 
+FunctionTotal* FunctionSlot(Category category, const char* name) {
+  if (name == nullptr) return nullptr;
+  for (int i = 0; i < state.functionCount; ++i) {
+    FunctionTotal& f = state.functions[i];
+    if (f.category == category && std::strcmp(f.name, name) == 0) return &f;
+  }
+  if (state.functionCount >= kMaxFunctions) return nullptr;
+  FunctionTotal& f = state.functions[state.functionCount++];
+  f.name = name;
+  f.category = category;
+  return &f;
+}
+
+// Calls of these are few enough to be recorded one by one.
+bool RecordedOneByOne(Category category) {
+  return category != kOwn && category != kFiles && category != kRegistry && category != kLibraries;
+}
+
 void Record(Category category, LONGLONG start, LONGLONG end, const char* label) {
   if (state.callCount >= kMaxCalls) {
     ++state.callsLost;
@@ -100,18 +129,32 @@ void Record(Category category, LONGLONG start, LONGLONG end, const char* label) 
   }
 }
 
-// Times one named call from construction to destruction and records it.
+// The end of one timed call: its function's total and, for the few-call
+// categories, its record.
+void Finished(Category category, FunctionTotal* total, LONGLONG start, const char* label) {
+  LONGLONG end = Leave();
+  if (total != nullptr) {
+    ++total->count;
+    total->ticks += end - start;
+  }
+  if (RecordedOneByOne(category)) Record(category, start, end, label);
+}
+
+// Times one call like Scope, with a label that says what it was given.
 class NamedCall {
  public:
-  NamedCall(Category category, const char* label) : category_(category), start_(Enter(category)) {
-    std::snprintf(label_, sizeof(label_), "%s", label != nullptr ? label : "");
+  NamedCall(Category category, const char* function, const char* detail = nullptr)
+      : category_(category), total_(FunctionSlot(category, function)), start_(Enter(category)) {
+    std::snprintf(label_, sizeof(label_), "%s%s%s", function != nullptr ? function : "",
+                  detail != nullptr ? " " : "", detail != nullptr ? detail : "");
   }
-  ~NamedCall() { Record(category_, start_, Leave(), label_); }
+  ~NamedCall() { Finished(category_, total_, start_, label_); }
   NamedCall(const NamedCall&) = delete;
   NamedCall& operator=(const NamedCall&) = delete;
 
  private:
   Category category_;
+  FunctionTotal* total_;
   LONGLONG start_;
   char label_[kLabelSize];
 };
@@ -168,6 +211,12 @@ void Finish() {
                   Nanoseconds(call.start - state.started), Nanoseconds(call.end - call.start), call.label);
     WriteLine(file, line);
   }
+  for (int i = 0; i < state.functionCount; ++i) {
+    const FunctionTotal& f = state.functions[i];
+    std::snprintf(line, sizeof(line), "function %s %s %lu %lld\n", kCategoryNames[f.category], f.name, f.count,
+                  Nanoseconds(f.ticks));
+    WriteLine(file, line);
+  }
   std::snprintf(line, sizeof(line), "lost %lu\nend\n", state.callsLost);
   WriteLine(file, line);
   CloseHandle(file);
@@ -203,7 +252,7 @@ DWORD WINAPI VerInstallFileThunk(DWORD flags, LPCSTR source, LPCSTR destination,
                                  LPCSTR destinationDir, LPCSTR currentDir, LPSTR temporary, PUINT temporaryLength) {
   char label[kLabelSize];
   std::snprintf(label, sizeof(label), "%s -> %s", source, destination);
-  NamedCall call(kVersion, label);
+  NamedCall call(kVersion, "VerInstallFileA", label);
   return realVerInstallFile(flags, source, destination, sourceDir, destinationDir, currentDir, temporary,
                             temporaryLength);
 }
@@ -218,13 +267,13 @@ UINT CALLBACK CabinetCallbackThunk(PVOID context, UINT notification, UINT_PTR pa
 
 BOOL WINAPI IterateCabinetThunk(PCSTR cabinet, DWORD reserved, PSP_FILE_CALLBACK_A callback, PVOID context) {
   const char* slash = cabinet != nullptr ? std::strrchr(cabinet, '\\') : nullptr;
-  NamedCall call(kCabinet, slash != nullptr ? slash + 1 : cabinet);
+  NamedCall call(kCabinet, "SetupIterateCabinetA", slash != nullptr ? slash + 1 : cabinet);
   programCabinetCallback = callback;
   return realIterateCabinet(cabinet, reserved, callback != nullptr ? CabinetCallbackThunk : nullptr, context);
 }
 
 HRESULT WINAPI GetFolderPathThunk(HWND owner, int csidl, HANDLE token, DWORD flags, LPSTR path) {
-  Scope scope(kLibraries);
+  Scope scope(kLibraries, "SHGetFolderPathA");
   return realGetFolderPath(owner, csidl, token, flags, path);
 }
 
@@ -262,7 +311,7 @@ class LinkProxy final : public IShellLinkA, public IPersistFile {
   explicit LinkProxy(IShellLinkA* link) : link_(link) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::QueryInterface");
     if (object == nullptr) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellLinkA)) {
       *object = static_cast<IShellLinkA*>(this);
@@ -288,7 +337,7 @@ class LinkProxy final : public IShellLinkA, public IPersistFile {
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --references_;
     if (left == 0) {
-      Scope scope(kLink);
+      Scope scope(kLink, "IShellLinkA::Release");
       if (file_ != nullptr) file_->Release();
       link_->Release();
       delete this;
@@ -297,88 +346,88 @@ class LinkProxy final : public IShellLinkA, public IPersistFile {
   }
 
   HRESULT STDMETHODCALLTYPE GetPath(LPSTR file, int size, WIN32_FIND_DATAA* found, DWORD flags) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetPath");
     return link_->GetPath(file, size, found, flags);
   }
   HRESULT STDMETHODCALLTYPE GetIDList(PIDLIST_ABSOLUTE* list) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetIDList");
     return link_->GetIDList(list);
   }
   HRESULT STDMETHODCALLTYPE SetIDList(PCIDLIST_ABSOLUTE list) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetIDList");
     return link_->SetIDList(list);
   }
   HRESULT STDMETHODCALLTYPE GetDescription(LPSTR name, int size) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetDescription");
     return link_->GetDescription(name, size);
   }
   HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR name) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetDescription");
     return link_->SetDescription(name);
   }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR dir, int size) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetWorkingDirectory");
     return link_->GetWorkingDirectory(dir, size);
   }
   HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR dir) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetWorkingDirectory");
     return link_->SetWorkingDirectory(dir);
   }
   HRESULT STDMETHODCALLTYPE GetArguments(LPSTR args, int size) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetArguments");
     return link_->GetArguments(args, size);
   }
   HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR args) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetArguments");
     return link_->SetArguments(args);
   }
   HRESULT STDMETHODCALLTYPE GetHotkey(WORD* key) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetHotkey");
     return link_->GetHotkey(key);
   }
   HRESULT STDMETHODCALLTYPE SetHotkey(WORD key) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetHotkey");
     return link_->SetHotkey(key);
   }
   HRESULT STDMETHODCALLTYPE GetShowCmd(int* show) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetShowCmd");
     return link_->GetShowCmd(show);
   }
   HRESULT STDMETHODCALLTYPE SetShowCmd(int show) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetShowCmd");
     return link_->SetShowCmd(show);
   }
   HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR path, int size, int* icon) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::GetIconLocation");
     return link_->GetIconLocation(path, size, icon);
   }
   HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR path, int icon) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetIconLocation");
     return link_->SetIconLocation(path, icon);
   }
   HRESULT STDMETHODCALLTYPE SetRelativePath(LPCSTR path, DWORD reserved) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetRelativePath");
     return link_->SetRelativePath(path, reserved);
   }
   HRESULT STDMETHODCALLTYPE Resolve(HWND owner, DWORD flags) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::Resolve");
     return link_->Resolve(owner, flags);
   }
   HRESULT STDMETHODCALLTYPE SetPath(LPCSTR file) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IShellLinkA::SetPath");
     return link_->SetPath(file);
   }
 
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IPersistFile::GetClassID");
     return file_->GetClassID(clsid);
   }
   HRESULT STDMETHODCALLTYPE IsDirty() override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IPersistFile::IsDirty");
     return file_->IsDirty();
   }
   HRESULT STDMETHODCALLTYPE Load(LPCOLESTR name, DWORD mode) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IPersistFile::Load");
     return file_->Load(name, mode);
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, WINBOOL remember) override {
@@ -386,11 +435,11 @@ class LinkProxy final : public IShellLinkA, public IPersistFile {
     return file_->Save(name, remember);
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR name) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IPersistFile::SaveCompleted");
     return file_->SaveCompleted(name);
   }
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
-    Scope scope(kLink);
+    Scope scope(kLink, "IPersistFile::GetCurFile");
     return file_->GetCurFile(name);
   }
 
@@ -403,13 +452,15 @@ class LinkProxy final : public IShellLinkA, public IPersistFile {
 
 }  // namespace
 
-Scope::Scope(Category category) { Enter(category); }
-Scope::~Scope() { Leave(); }
+Scope::Scope(Category category, const char* function)
+    : category_(category), function_(function), total_(FunctionSlot(category, function)), start_(Enter(category)) {}
+
+Scope::~Scope() { Finished(category_, static_cast<FunctionTotal*>(total_), start_, function_); }
 
 FARPROC WINAPI TraceGetProcAddress(HMODULE module, LPCSTR name) {
   FARPROC real;
   {
-    Scope scope(kLibraries);
+    Scope scope(kLibraries, "GetProcAddress");
     real = GetProcAddress(module, name);
   }
   // An ordinal or a missing export is passed on as it is.
@@ -439,26 +490,28 @@ FARPROC WINAPI TraceGetProcAddress(HMODULE module, LPCSTR name) {
 
 HMODULE WINAPI TraceLoadLibrary(LPCSTR path) {
   if (path != nullptr && EndsWithNoCase(path, "QXFTP.DLL")) {
-    NamedCall call(kServer, "LoadLibraryA QXFTP.DLL");
+    NamedCall call(kServer, "LoadLibraryA", "QXFTP.DLL");
     serverModule = LoadLibraryA(path);
     return serverModule;
   }
-  Scope scope(kLibraries);
+  // By the library's name: the system libraries are loaded by full path.
+  const char* slash = path != nullptr ? std::strrchr(path, '\\') : nullptr;
+  NamedCall call(kLibraries, "LoadLibraryA", slash != nullptr ? slash + 1 : path);
   return LoadLibraryA(path);
 }
 
 BOOL WINAPI TraceFreeLibrary(HMODULE module) {
   if (module != nullptr && module == serverModule) {
     serverModule = nullptr;
-    NamedCall call(kServer, "FreeLibrary QXFTP.DLL");
+    NamedCall call(kServer, "FreeLibrary", "QXFTP.DLL");
     return FreeLibrary(module);
   }
-  Scope scope(kLibraries);
+  Scope scope(kLibraries, "FreeLibrary");
   return FreeLibrary(module);
 }
 
 int WINAPI TraceMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  NamedCall call(kMessageBox, caption);
+  NamedCall call(kMessageBox, "MessageBoxA", caption);
   return MessageBoxA(owner, text, caption, style);
 }
 
@@ -469,7 +522,7 @@ int WINAPI TraceShellFileOperation(LPSHFILEOPSTRUCTA operation) {
     std::snprintf(label, sizeof(label), "%s %s%s%s", verb, operation->pFrom != nullptr ? operation->pFrom : "",
                   operation->pTo != nullptr ? " -> " : "", operation->pTo != nullptr ? operation->pTo : "");
   }
-  NamedCall call(kShellFileOp, label);
+  NamedCall call(kShellFileOp, "SHFileOperationA", label);
   return SHFileOperationA(operation);
 }
 
@@ -480,7 +533,7 @@ HDDEDATA WINAPI TraceDdeTransaction(LPBYTE data, DWORD size, HCONV conversation,
     // The command travels in a data handle: read its text before the
     // handle passes to the DDE library. Charged to the set-up, not to the
     // transaction.
-    Scope scope(kDdeSetup);
+    Scope scope(kDdeSetup, "DdeAccessData");
     HDDEDATA handle = reinterpret_cast<HDDEDATA>(data);
     DWORD length = 0;
     LPBYTE text = DdeAccessData(handle, &length);
@@ -492,7 +545,7 @@ HDDEDATA WINAPI TraceDdeTransaction(LPBYTE data, DWORD size, HCONV conversation,
   } else if (type == XTYP_REQUEST) {
     std::snprintf(label, sizeof(label), "request");
   }
-  NamedCall call(kDdeTransaction, label);
+  NamedCall call(kDdeTransaction, "DdeClientTransaction", label);
   return DdeClientTransaction(data, size, conversation, item, format, type, timeout, result);
 }
 
