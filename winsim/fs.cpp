@@ -51,7 +51,11 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
   std::string s(path, len);
   std::replace(s.begin(), s.end(), '/', '\\');
   // "\\?\" and "\\.\" only switch off parsing that winsim does not do.
-  if (s.rfind("\\\\?\\", 0) == 0 || s.rfind("\\\\.\\", 0) == 0) s = s.substr(4);
+  if (s.rfind("\\\\?\\", 0) == 0 || s.rfind("\\\\.\\", 0) == 0) {
+    s = s.substr(4);
+    // "\\?\UNC\server\share" is the UNC path "\\server\share".
+    if (s.size() >= 4 && IEquals(s.substr(0, 4), "UNC\\")) s = "\\" + s.substr(3);
+  }
 
   PathParts r;
   size_t i = 0;
@@ -64,6 +68,14 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
     if (shareEnd == std::string::npos) shareEnd = s.size();
     if (shareEnd == serverEnd + 1) return ERROR_BAD_NETPATH;
     r.root = s.substr(0, shareEnd);
+    // The administrative share of a drive of this computer (\\localhost\C$,
+    // \\127.0.0.1\C$, \\<computer name>\C$) is that drive, as Windows
+    // serves it to an administrator.
+    std::string server = s.substr(2, serverEnd - 2);
+    std::string share = s.substr(serverEnd + 1, shareEnd - serverEnd - 1);
+    bool local = IEquals(server, "localhost") || server == "127.0.0.1" || IEquals(server, computerName);
+    if (local && share.size() == 2 && share[1] == '$' && drives.count(std::string(1, UpperChar(share[0])) + ":"))
+      r.root = std::string(1, UpperChar(share[0])) + ":";
     i = shareEnd;
   } else if (s.size() >= 2 && s[1] == ':' && ((c0 >= 'A' && c0 <= 'Z') || (c0 >= 'a' && c0 <= 'z'))) {
     r.root = std::string(1, UpperChar(s[0])) + ":";

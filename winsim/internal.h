@@ -237,6 +237,11 @@ struct State {
   std::string windowsDir, systemDir, tempDir, programPath;
   PathParts cwd;
   std::vector<std::string> envPath;
+  // The process environment apart from PATH (envPath), keyed by upper-case
+  // name; and the computer's NetBIOS name, which also names its
+  // administrative shares (\\NAME\C$).
+  std::map<std::string, std::string> environment;
+  std::string computerName = "WINSIM";
   DWORD lastError = 0;
   uint64_t clock = 0;    // FILETIME ticks
   uint32_t ticks = 0;    // GetTickCount

@@ -282,9 +282,30 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
   DWORD e = s.Resolve(lpFileName, p, true);
   if (e) return Fail(s, e);
   std::string r = p.Join();
+  // A "\\?\" path is taken verbatim and a "\\.\" path keeps its prefix
+  // (RtlGetFullPathName_U does both; Wine's too): neither becomes "C:\...".
+  // A UNC path keeps the server and share as written, also where they name
+  // a drive of this computer (an administrative share): the function works
+  // on the text and asks no server.
+  std::string given = lpFileName;
+  std::replace(given.begin(), given.end(), '/', '\\');
+  if (given.rfind("\\\\?\\", 0) == 0) {
+    r = lpFileName;
+  } else if (given.rfind("\\\\.\\", 0) == 0) {
+    r = "\\\\.\\" + r;
+  } else if (given.rfind("\\\\", 0) == 0) {
+    size_t serverEnd = given.find('\\', 2);
+    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : given.find('\\', serverEnd + 1);
+    PathParts spelled = p;
+    spelled.root = given.substr(0, shareEnd);
+    r = spelled.Join();
+  }
   if (r.size() + 1 > nBufferLength || !lpBuffer) return static_cast<DWORD>(r.size() + 1);
   std::memcpy(lpBuffer, r.c_str(), r.size() + 1);
-  if (lpFilePart) *lpFilePart = p.parts.empty() ? nullptr : lpBuffer + r.size() - p.parts.back().size();
+  if (lpFilePart) {
+    const char* slash = std::strrchr(lpBuffer, '\\');
+    *lpFilePart = p.parts.empty() || !slash || !slash[1] ? nullptr : lpBuffer + (slash + 1 - lpBuffer);
+  }
   return static_cast<DWORD>(r.size());
 }
 

@@ -66,6 +66,45 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
   return ReturnString(S().cwd.Join(), lpBuffer, nBufferLength);
 }
 
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
+  State& s = S();
+  if (!lpName) {
+    s.lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::string name = Upper(lpName);
+  std::string value;
+  if (name == "PATH" && !s.envPath.empty()) {
+    for (const std::string& dir : s.envPath) value += (value.empty() ? "" : ";") + dir;
+  } else {
+    auto it = s.environment.find(name);
+    if (it == s.environment.end()) {
+      s.lastError = ERROR_ENVVAR_NOT_FOUND;
+      return 0;
+    }
+    value = it->second;
+  }
+  return ReturnString(value, lpBuffer, nSize);
+}
+
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
+  State& s = S();
+  if (!nSize) {
+    s.lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  const std::string& name = s.computerName;
+  if (!lpBuffer || *nSize < name.size() + 1) {
+    // The size needed, with the NUL.
+    *nSize = static_cast<DWORD>(name.size() + 1);
+    s.lastError = ERROR_BUFFER_OVERFLOW;
+    return FALSE;
+  }
+  std::memcpy(lpBuffer, name.c_str(), name.size() + 1);
+  *nSize = static_cast<DWORD>(name.size());
+  return TRUE;
+}
+
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
   State& s = S();
   if (auto f = Injected("SetCurrentDirectoryA", lpPathName)) return s.lastError = *f, FALSE;

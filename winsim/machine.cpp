@@ -267,6 +267,24 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
     }
   }
 
+  // The profile root: the shell folder library knows it from Windows 2000
+  // on; older shells know it through neither route.
+  if (!oldShell) SetShellFolder(CSIDL_PROFILE, profile);
+
+  // Program Files as every version records it (KB Q178625 names this value
+  // for Windows 95 and NT 4.0; 98, 2000, XP and 7 keep it too).
+  const char currentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+  SetRegString(HKEY_LOCAL_MACHINE, currentVersion, "ProgramFilesDir", "C:\\Program Files");
+  SetRegString(HKEY_LOCAL_MACHINE, currentVersion, "CommonFilesDir", "C:\\Program Files\\Common Files");
+
+  std::string tempVar = temp.substr(0, temp.size() - 1);
+  s.environment = {{"WINDIR", win}, {"TEMP", tempVar}, {"TMP", tempVar}};
+  if (!nine) {
+    s.environment["SYSTEMROOT"] = win;
+    s.environment["COMPUTERNAME"] = s.computerName;
+    s.environment["USERPROFILE"] = profile;
+  }
+
   // The registry keys a fresh Windows has that the program writes below.
   CreateKey(HKEY_LOCAL_MACHINE, "Software\\Classes");
   CreateKey(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
@@ -355,6 +373,25 @@ void Machine::SetCurrentDir(const std::string& path) {
 std::string Machine::CurrentDir() const { return state_->cwd.Join(); }
 void Machine::SetSystemMetric(int index, int value) { state_->metrics[index] = value; }
 void Machine::SetEnvironmentPath(const std::vector<std::string>& dirs) { state_->envPath = dirs; }
+
+void Machine::SetEnvironmentVariable(const std::string& name, std::optional<std::string> value) {
+  if (value) {
+    state_->environment[Upper(name)] = *value;
+  } else {
+    state_->environment.erase(Upper(name));
+  }
+}
+
+std::optional<std::string> Machine::EnvironmentVariable(const std::string& name) const {
+  auto it = state_->environment.find(Upper(name));
+  if (it == state_->environment.end()) return std::nullopt;
+  return it->second;
+}
+
+void Machine::SetComputerName(const std::string& name) {
+  state_->computerName = name;
+  if (state_->environment.count("COMPUTERNAME")) state_->environment["COMPUTERNAME"] = name;
+}
 
 // ---- File system --------------------------------------------------------------------------------
 void Machine::WriteText(const std::string& path, const std::string& text) {

@@ -273,6 +273,19 @@ PIDLIST_ABSOLUTE WINAPI SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
   State& s = S();
   std::string title = lpbi ? Str(lpbi->lpszTitle) : "";
   PIDLIST_ABSOLUTE r = nullptr;
+  // The picker is a modal dialog owned by the top-level window of hwndOwner,
+  // which stays disabled while it runs, as under DialogBox. Without an owner
+  // nothing is disabled: every other window of the program stays live.
+  HWND owner = lpbi ? lpbi->hwndOwner : nullptr;
+  Window* top = s.Win(owner);
+  while (top && top->parent && s.Win(top->parent)) top = s.Win(top->parent);
+  bool disabled = top && top->enabled;
+  if (disabled) top->enabled = false;
+  if (s.owner->onBrowseForFolder) s.owner->onBrowseForFolder();
+  if (disabled && (top = s.Win(owner)) != nullptr) {
+    while (top->parent && s.Win(top->parent)) top = s.Win(top->parent);
+    top->enabled = true;
+  }
   if (lpbi && s.browseAnswer) {
     r = MakePidl(*s.browseAnswer);
     if (lpbi->pszDisplayName) {
@@ -280,7 +293,8 @@ PIDLIST_ABSOLUTE WINAPI SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
       CopyOut(lpbi->pszDisplayName, MAX_PATH, name);
     }
   }
-  s.Log("SHBrowseForFolder", {title, s.browseAnswer ? *s.browseAnswer : "", r ? "1" : "0"});
+  s.Log("SHBrowseForFolder", {title, s.browseAnswer ? *s.browseAnswer : "", r ? "1" : "0", Machine::WindowTag(owner),
+                               disabled ? "owner disabled" : "nothing disabled"});
   return r;
 }
 

@@ -36,6 +36,31 @@ bool WriteWholeFile(const char* path, const std::string& text) {
   return ok;
 }
 
+// Replaces the file at path (in directory) by text without ever leaving it
+// cut short: a short write (a full disk, a quota) would otherwise lose every
+// pending restart operation in it, other programs' too. The whole text goes
+// to a new file in the same directory first; only a file written to its end
+// takes the old one's place. The 9x family has no replacing rename
+// (MoveFileExA is not implemented there), so the old file is deleted and the
+// new one renamed; between the two the complete text exists under the new
+// file's name.
+bool ReplaceWholeFile(const char* path, const char* directory, const std::string& text) {
+  char temporary[kPathSize] = {};
+  if (!GetTempFileNameA(directory, "WII", 0, temporary)) return false;
+  if (!WriteWholeFile(temporary, text)) {
+    DeleteFileA(temporary);
+    return false;
+  }
+  if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    DeleteFileA(temporary);
+    return false;
+  }
+  if (MoveFileA(temporary, path)) return true;
+  // The old text is gone; the copy keeps the new one where Windows looks.
+  if (CopyFileA(temporary, path, FALSE)) DeleteFileA(temporary);
+  return false;
+}
+
 bool IsSectionHeader(const std::string& line, const char* name) {
   size_t start = line.find_first_not_of(" \t");
   if (start == std::string::npos || line[start] != '[') return false;
@@ -95,9 +120,12 @@ void ScheduleDeleteThroughWininit(const char* path) {
   DWORD shortLength = GetShortPathNameA(path, shortPath, kPathSize);
   if (shortLength == 0 || shortLength >= kPathSize) return;
 
+  PathBuffer windowsDir = {};
+  length = GetWindowsDirectoryA(windowsDir, kPathSize);
+  if (length == 0 || length >= kPathSize) return;
   std::string text;
   if (!ReadWholeFile(wininit, text)) return;
-  WriteWholeFile(wininit, AddRenameLine(text, std::string("NUL=") + shortPath));
+  ReplaceWholeFile(wininit, windowsDir, AddRenameLine(text, std::string("NUL=") + shortPath));
 }
 
 }  // namespace

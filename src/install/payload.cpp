@@ -307,6 +307,10 @@ void CopySourceEntry(DWORD attributes, const char* name) {
 }
 
 bool InstallPayload() {
+  // Without a source directory (the program's own path did not fit) every
+  // join below would name the current drive's root ("\*.*", "\*.0_") and
+  // copy whatever lies there: the payload fails instead.
+  if (setupState.sourceDir[0] == '\0') return false;
   bool result = true;
   FileInstaller installer;
 

@@ -96,8 +96,10 @@ void WriteSettingsKeys() {
   HKEY uninstall = CreateKey(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WRITE);
   if (uninstall == nullptr) return;
   SetString(uninstall, "DisplayName", "VORTAN FTP");
+  // Quoted like the launch command line: Add/Remove Programs runs the value
+  // as a command line, with the rights of whoever removes the product.
   PathBuffer command = {};
-  if (CopyText(command, kPathSize, setupState.installDir) && JoinPath(command, kPathSize, "Unins.Exe"))
+  if (BuildQuotedProgramPath(command, kPathSize, setupState.installDir, "Unins.Exe"))
     SetString(uninstall, "UninstallString", command);
   RegCloseKey(uninstall);
 }

@@ -226,9 +226,13 @@ bool IsWindowsXP() {
 
 void ReadSetupConfiguration() {
   setupState.iniPath[0] = '\0';
+  // No start directory (the current directory did not fit) means no
+  // SETUP.INI: joining the empty text would name "\SETUP.INI", the file at
+  // the root of the current drive, which nobody put there for this program.
   PathBuffer iniPath = {};
-  CopyText(iniPath, kPathSize, setupState.startDir);
-  if (JoinPath(iniPath, kPathSize, "SETUP.INI")) CopyText(setupState.iniPath, kPathSize, iniPath);
+  if (setupState.startDir[0] != '\0' && CopyText(iniPath, kPathSize, setupState.startDir) &&
+      JoinPath(iniPath, kPathSize, "SETUP.INI"))
+    CopyText(setupState.iniPath, kPathSize, iniPath);
 
   ReadSetupSection();
   PreviousInstallation previous = LookUpPreviousInstallation();

@@ -65,7 +65,7 @@ void LaunchSelectedItems() {
   }
   if (setupState.launchProgram) {
     PathBuffer commandLine = {};
-    if (CopyText(commandLine, kPathSize, setupState.installDir) && JoinPath(commandLine, kPathSize, "QXFTP.EXE"))
+    if (BuildQuotedProgramPath(commandLine, kPathSize, setupState.installDir, "QXFTP.EXE"))
       LaunchProcess(setupState.installDir, commandLine);
   }
 }

@@ -105,6 +105,12 @@ bool JoinPath(char* dst, size_t size, const char* part);
 bool EndsWithBackslash(const char* text);
 // Copies at most size - 1 characters (for values that are cut by design).
 void CopyTextCut(char* dst, size_t size, const char* src);
+// dst := directory joined with name, in double quotes: a command line whose
+// program path has blanks is otherwise split at the first blank that names
+// an existing program (C:\Program.exe for C:\Program Files\...), by
+// CreateProcessA as by Add/Remove Programs. False, dst unspecified, when the
+// path or the quoted line would not fit.
+bool BuildQuotedProgramPath(char* dst, size_t size, const char* directory, const char* name);
 // dst := folder joined with suffix (a PathBuffer); a result that would not
 // fit leaves dst as it was.
 void FolderJoin(char* dst, const char* folder, const char* suffix);

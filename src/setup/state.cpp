@@ -55,6 +55,14 @@ void CopyTextCut(char* dst, size_t size, const char* src) {
   dst[length] = '\0';
 }
 
+bool BuildQuotedProgramPath(char* dst, size_t size, const char* directory, const char* name) {
+  PathBuffer program = {};
+  if (!CopyText(program, kPathSize, directory) || !JoinPath(program, kPathSize, name)) return false;
+  if (size == 0) return false;
+  dst[0] = '\0';
+  return AppendText(dst, size, "\"") && AppendText(dst, size, program) && AppendText(dst, size, "\"");
+}
+
 void FolderJoin(char* dst, const char* folder, const char* suffix) {
   PathBuffer joined = {};
   CopyTextCut(joined, kPathSize, folder);

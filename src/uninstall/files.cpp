@@ -72,6 +72,33 @@ bool IsRoot(const std::string& full) {
   return false;
 }
 
+// Program Files as the system records it. Shells before version 5 do not
+// know CSIDL_PROGRAM_FILES through item lists, so on Windows 95, 98 and NT 4.0
+// the record in HKEY_LOCAL_MACHINE is the only source (KB Q178625 names it
+// for those systems).
+bool ProgramFilesFromRegistry(char* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  bool found = QueryRegistryString(key, "ProgramFilesDir", path, kPathSize) && path[0] != '\0';
+  RegCloseKey(key);
+  return found;
+}
+
+// The user's profile root where the shell does not know CSIDL_PROFILE: NT 4.0
+// gives every process USERPROFILE. Windows 9x has none; a 9x profile root
+// (WINDOWS\Profiles\<user>) is still covered as the ancestor of the user's
+// desktop and documents folders.
+bool ProfileFromEnvironment(char* path) {
+  DWORD length = GetEnvironmentVariableA("USERPROFILE", path, kPathSize);
+  if (length == 0 || length >= kPathSize) {
+    path[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
 std::vector<std::string> ProtectedDirectories() {
   std::vector<std::string> directories;
   PathBuffer path = {};
@@ -85,16 +112,80 @@ std::vector<std::string> ProtectedDirectories() {
                           CSIDL_COMMON_DESKTOPDIRECTORY};
   for (WORD csidl : folders) {
     PathBuffer folder = {};
-    if (GetShellFolderPath(csidl, folder) == S_OK && folder[0] != '\0') directories.push_back(folder);
+    bool found = GetShellFolderPath(csidl, folder) == S_OK && folder[0] != '\0';
+    if (!found && csidl == CSIDL_PROGRAM_FILES) found = ProgramFilesFromRegistry(folder);
+    if (!found && csidl == CSIDL_PROFILE) found = ProfileFromEnvironment(folder);
+    if (found) directories.push_back(folder);
   }
   return directories;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t length = std::strlen(prefix);
+  return text.size() >= length && lstrcmpiA(text.substr(0, length).c_str(), prefix) == 0;
+}
+
+bool IsDriveSpec(const std::string& text) {
+  return text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+         (text.size() == 2 || text[2] == '\\');
+}
+
+// True when server names this computer: a loopback name or its own name.
+bool IsThisComputer(const std::string& server) {
+  if (lstrcmpiA(server.c_str(), "localhost") == 0 || server == "127.0.0.1") return true;
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof(name);
+  return GetComputerNameA(name, &size) && lstrcmpiA(server.c_str(), name) == 0;
+}
+
+// The local spelling of a directory written through a device prefix
+// ("\\?\C:\...", "\\.\C:\...", "\\?\UNC\server\share\...") or through an
+// administrative share of this computer ("\\localhost\C$\...",
+// "\\127.0.0.1\C$\...", "\\<this computer>\C$\..."): each reaches the same
+// files as "C:\...", so the guard must judge that path. False when the
+// spelling names this computer's storage in a way that cannot be resolved
+// here (a volume or device name, another share of this computer): such a
+// directory is treated as protected.
+bool LocalSpelling(const char* directory, std::string& local) {
+  std::string text(directory);
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  if (StartsWithNoCase(text, "\\\\?\\") || StartsWithNoCase(text, "\\\\.\\")) {
+    std::string rest = text.substr(4);
+    if (StartsWithNoCase(rest, "UNC\\")) {
+      text = "\\\\" + rest.substr(4);
+    } else if (IsDriveSpec(rest)) {
+      local = rest.size() == 2 ? rest + "\\" : rest;
+      return true;
+    } else {
+      return false;
+    }
+  }
+  if (text.size() > 2 && text[0] == '\\' && text[1] == '\\') {
+    size_t serverEnd = text.find('\\', 2);
+    std::string server = text.substr(2, serverEnd == std::string::npos ? std::string::npos : serverEnd - 2);
+    if (IsThisComputer(server)) {
+      if (serverEnd == std::string::npos) return false;
+      size_t shareEnd = text.find('\\', serverEnd + 1);
+      size_t shareLength = shareEnd == std::string::npos ? std::string::npos : shareEnd - serverEnd - 1;
+      std::string share = text.substr(serverEnd + 1, shareLength);
+      if (share.size() != 2 || share[1] != '$' || !std::isalpha(static_cast<unsigned char>(share[0])))
+        return false;
+      local = std::string(1, share[0]) + ":\\" + (shareEnd == std::string::npos ? "" : text.substr(shareEnd + 1));
+      return true;
+    }
+  }
+  local = text;
+  return true;
 }
 
 }  // namespace
 
 bool IsProtectedDirectory(const char* directory) {
-  if (!IsFullPath(directory)) return true;
-  PathForms candidate = FormsOf(directory);
+  std::string local;
+  if (!LocalSpelling(directory, local)) return true;
+  if (!IsFullPath(local.c_str())) return true;
+  PathForms candidate = FormsOf(local.c_str());
   if (candidate.full.empty() || IsRoot(candidate.full)) return true;
   for (const std::string& protectedDir : ProtectedDirectories()) {
     PathForms forms = FormsOf(protectedDir.c_str());

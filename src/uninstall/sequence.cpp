@@ -41,34 +41,52 @@ bool ReadNonEmptyString(HKEY key, const char* name, char* buffer) {
   return CopyText(buffer, kPathSize, value);
 }
 
+// The stored BaseRegistry of a record found in hive decides where the rest
+// of the removal looks. UNINS.EXE started from Add/Remove Programs has no
+// SETUP.INI, so the configured value is 0: an installation made with 1 keeps
+// its per-user "Working Directory" in HKEY_LOCAL_MACHINE, where rule 0 would
+// never look, and its working directory would stay on disk while its record
+// is deleted. The hive the record was found in must agree with the rule it
+// selects, so HKEY_CURRENT_USER always means 2 and HKEY_LOCAL_MACHINE 0 or 1.
+void AdoptStoredBaseRegistry(HKEY key, HKEY hive, bool otherHive) {
+  if (hive == HKEY_CURRENT_USER) {
+    setupState.baseRegistry = 2;
+    return;
+  }
+  BYTE stored = 0;
+  DWORD size = 1;
+  if (RegQueryValueExA(key, "BaseRegistry", nullptr, nullptr, &stored, &size) == ERROR_SUCCESS) {
+    setupState.baseRegistry = stored == 1 ? 1 : 0;
+  } else if (otherHive) {
+    setupState.baseRegistry = 0;
+  }
+}
+
 // Opens the product key that records an installation directory. The main
 // hive comes first; an installation made for the current user and removed
 // from Add/Remove Programs (UNINS.EXE runs without a SETUP.INI, so the hive
-// rule says HKEY_LOCAL_MACHINE) is found in the other hive, whose stored
-// BaseRegistry then rules the rest of the removal. Returns the open key or
-// null after the error box.
+// rule says HKEY_LOCAL_MACHINE) is found in the other hive. Returns the open
+// key or null after the error box.
 HKEY OpenRecordedInstallation(HWND owner, RecordedInstallation& recorded) {
   HKEY key = nullptr;
   bool keyFound = false;
-  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+  HKEY mainHive = ProductHive();
+  if (RegOpenKeyExA(mainHive, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     keyFound = true;
-    if (ReadNonEmptyString(key, "Installation Directory", recorded.installDir)) return key;
+    if (ReadNonEmptyString(key, "Installation Directory", recorded.installDir)) {
+      AdoptStoredBaseRegistry(key, mainHive, false);
+      return key;
+    }
     RegCloseKey(key);
   }
 
-  HKEY otherHive = ProductHive() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  // The other hive counts only with an installation in it: a per-machine
+  // installation leaves a key in HKEY_CURRENT_USER that holds nothing but
+  // the per-user "Working Directory".
+  HKEY otherHive = mainHive == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   if (RegOpenKeyExA(otherHive, kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    keyFound = true;
     if (ReadNonEmptyString(key, "Installation Directory", recorded.installDir)) {
-      BYTE stored = 0;
-      DWORD size = 1;
-      bool haveStored = RegQueryValueExA(key, "BaseRegistry", nullptr, nullptr, &stored, &size) == ERROR_SUCCESS;
-      // The hive the record was found in must agree with the rule it selects.
-      if (otherHive == HKEY_CURRENT_USER) {
-        setupState.baseRegistry = 2;
-      } else {
-        setupState.baseRegistry = haveStored && stored == 1 ? 1 : 0;
-      }
+      AdoptStoredBaseRegistry(key, otherHive, true);
       return key;
     }
     RegCloseKey(key);

@@ -11,6 +11,24 @@ bool IsVersion5OrLater() { return setupState.osVersion.dwMajorVersion >= 5; }
 
 void Enable(HWND page, int id, bool enable) { EnableWindow(GetDlgItem(page, id), enable ? TRUE : FALSE); }
 
+// The working directory a binding gives: folder joined with "FTP". False
+// when the join would not fit a path.
+bool BoundWorkingDirectory(const char* folder, char* dir) {
+  PathBuffer joined = {};
+  return CopyText(joined, kPathSize, folder) && JoinPath(joined, kPathSize, "FTP") &&
+         CopyText(dir, kPathSize, joined);
+}
+
+// The click on a binding box checked it, but the folder plus "\FTP" does not
+// fit a path: the click is taken back, so that the box, the working
+// directory and its type stay as they were and agree with each other.
+bool RefuseBindingThatDoesNotFit(HWND page, int box, const char* folder) {
+  PathBuffer bound = {};
+  if (BoundWorkingDirectory(folder, bound)) return false;
+  CheckDlgButton(page, box, BST_UNCHECKED);
+  return true;
+}
+
 // The working directory bound to a shell folder, or (unbound) the
 // installation directory as currently shown.
 void BindWorkingDirectory(HWND page, BYTE type, const char* folder) {
@@ -29,7 +47,7 @@ void BindWorkingDirectory(HWND page, BYTE type, const char* folder) {
 
 void Browse(HWND page, const char* title, int edit) {
   CopyTextCut(browseTitle, sizeof(browseTitle), title);
-  if (BrowseForFolder()) SetDlgItemTextA(page, edit, browseResult);
+  if (BrowseForFolder(page)) SetDlgItemTextA(page, edit, browseResult);
 }
 
 void OnSetActive(HWND page) {
@@ -72,6 +90,7 @@ void OnCommand(HWND page, WPARAM id) {
       break;
     case IDC_USE_PERSONAL:
       if (IsDlgButtonChecked(page, IDC_USE_PERSONAL) == BST_CHECKED) {
+        if (RefuseBindingThatDoesNotFit(page, IDC_USE_PERSONAL, setupState.personalFolder)) break;
         CheckDlgButton(page, IDC_USE_COMMON, BST_UNCHECKED);
         Enable(page, IDC_USE_COMMON, false);
         BindWorkingDirectory(page, 1, setupState.personalFolder);
@@ -84,6 +103,7 @@ void OnCommand(HWND page, WPARAM id) {
       // Before Windows 2000 there is no all-users documents folder.
       if (!IsVersion5OrLater()) break;
       if (IsDlgButtonChecked(page, IDC_USE_COMMON) == BST_CHECKED) {
+        if (RefuseBindingThatDoesNotFit(page, IDC_USE_COMMON, setupState.commonDocumentsFolder)) break;
         CheckDlgButton(page, IDC_USE_PERSONAL, BST_UNCHECKED);
         Enable(page, IDC_USE_PERSONAL, false);
         BindWorkingDirectory(page, 2, setupState.commonDocumentsFolder);
@@ -99,9 +119,12 @@ void OnCommand(HWND page, WPARAM id) {
 
 }  // namespace
 
-int BrowseForFolder() {
+int BrowseForFolder(HWND owner) {
+  // Owned by the page, so the sheet is disabled while the picker runs:
+  // without an owner the wizard stays live beneath it, and Finish could
+  // start the installation inside the picker's message loop.
   BROWSEINFOA info = {};
-  info.hwndOwner = nullptr;
+  info.hwndOwner = owner;
   info.pidlRoot = nullptr;
   info.pszDisplayName = browseResult;
   info.lpszTitle = browseTitle;

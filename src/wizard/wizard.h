@@ -31,11 +31,11 @@ INT_PTR CALLBACK LaunchPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
 // Unpacks the agreement variant for this system into the temporary
 // directory and shows it in control 401. 1 when text was shown.
 BYTE LoadAgreementText(HWND page);
-// The shell's folder picker titled by browseTitle; 1 with the path in
-// browseResult, 0 when cancelled.
+// The shell's folder picker titled by browseTitle and owned by owner (the
+// page); 1 with the path in browseResult, 0 when cancelled.
 extern char browseTitle[64];
 extern PathBuffer browseResult;
-int BrowseForFolder();
+int BrowseForFolder(HWND owner);
 
 // Reset for tests: every wizard-wide variable to its start value.
 void ResetWizardState();

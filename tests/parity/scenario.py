@@ -25,6 +25,11 @@ that each start with a "--- NAME" line:
     group: NAME                      the group the dump shows, when not SETUP.INI's
     workdir: C:\\FTP Data             an explicit working directory, dumped as well
     progman: none                    no Program Manager DDE service through both runs
+    remover: installed               the removal run starts the installed UNINS.EXE in
+                                     the installation directory, with no SETUP.INI (as
+                                     Add/Remove Programs does); it needs remove.wizard
+    plant: C:\\Program.exe           a program planted before the first run (repeatable);
+                                     no run may start it
     --- install.ini                  SETUP.INI of the installation run
     --- remove.ini                   SETUP.INI of the removal run (in C:\\remove)
     --- install.wizard               the user's steps in that run's wizard, one a
@@ -66,6 +71,8 @@ class Scenario:
     group: str = ""
     workdir: str = ""
     no_progman: bool = False
+    remover_installed: bool = False
+    plants: list = field(default_factory=list)
     install_ini: str | None = None
     remove_ini: str | None = None
     install_wizard: str | None = None
@@ -140,6 +147,12 @@ def parse(path: str) -> Scenario:
                 if value != "none":
                     raise ValueError(f"{path}: progman: none is the only choice: {value}")
                 s.no_progman = True
+            elif key == "remover":
+                if value != "installed":
+                    raise ValueError(f"{path}: remover: installed is the only choice: {value}")
+                s.remover_installed = True
+            elif key == "plant":
+                s.plants.append(value)
             elif key == "registry":
                 s.registry.append(parse_seed(path, value))
             elif key == "readonly":
@@ -157,12 +170,20 @@ def parse(path: str) -> Scenario:
                 raise ValueError(f"{path}: unknown key {key}")
     if s.windows.lower() not in WINDOWS:
         raise ValueError(f"{path}: windows must be one of {sorted(WINDOWS)}")
-    if s.install_ini is None and s.remove_ini is None:
+    if s.install_ini is None and s.remove_ini is None and not s.remover_installed:
         raise ValueError(f"{path}: neither install.ini nor remove.ini")
+    if s.remover_installed and (s.remove_ini is not None or s.remove_wizard is None or s.install_ini is None):
+        raise ValueError(f"{path}: remover: installed needs install.ini and remove.wizard, and no remove.ini")
     for run in ("install", "remove"):
-        if getattr(s, f"{run}_wizard") is not None and getattr(s, f"{run}_ini") is None:
+        has_ini = getattr(s, f"{run}_ini") is not None or (run == "remove" and s.remover_installed)
+        if getattr(s, f"{run}_wizard") is not None and not has_ini:
             raise ValueError(f"{path}: {run}.wizard without {run}.ini")
     return s
+
+
+def has_removal(s: Scenario) -> bool:
+    """Whether the scenario has a removal run."""
+    return s.remove_ini is not None or s.remover_installed
 
 
 def load_all(directory: str) -> list[Scenario]:

@@ -32,7 +32,7 @@ TEST_F(EntryTest, HelpThenProgramWithExactCommandLines) {
   ASSERT_EQ(Launched().size(), 2u);
   EXPECT_EQ(Launched()[0].first, "\"" + windows + "\\HH.EXE\" C:\\Program Files\\VORTAN\\FTP\\qxftp.chm");
   EXPECT_EQ(Launched()[0].second, "C:\\dist") << "the help viewer starts in the setup's own directory";
-  EXPECT_EQ(Launched()[1].first, "C:\\Program Files\\VORTAN\\FTP\\QXFTP.EXE");
+  EXPECT_EQ(Launched()[1].first, "\"C:\\Program Files\\VORTAN\\FTP\\QXFTP.EXE\"");
   EXPECT_EQ(Launched()[1].second, "C:\\Program Files\\VORTAN\\FTP");
   // Each launch waits until the program is ready for input.
   int firstWait = m().journal().IndexOf("WaitForInputIdle");
@@ -47,7 +47,7 @@ TEST_F(EntryTest, TrailingBackslashGivesNoDoubledBackslash) {
   LaunchSelectedItems();
   ASSERT_EQ(Launched().size(), 2u);
   EXPECT_NE(Launched()[0].first.find(" D:\\Apps\\qxftp.chm"), std::string::npos) << Launched()[0].first;
-  EXPECT_EQ(Launched()[1].first, "D:\\Apps\\QXFTP.EXE");
+  EXPECT_EQ(Launched()[1].first, "\"D:\\Apps\\QXFTP.EXE\"");
 }
 
 TEST_F(EntryTest, WindowsFolderLookupFailingStartsTheViewerByBareName) {
@@ -77,7 +77,7 @@ TEST_F(EntryTest, OnlyTheChosenItemsAreLaunched) {
   setupState.launchHelp = 0;
   LaunchSelectedItems();
   ASSERT_EQ(Launched().size(), 1u);
-  EXPECT_EQ(Launched()[0].first, "D:\\Apps\\QXFTP.EXE");
+  EXPECT_EQ(Launched()[0].first, "\"D:\\Apps\\QXFTP.EXE\"");
 }
 
 TEST_F(EntryTest, CommandLinesThatWouldNotFitAreNotLaunched) {
@@ -92,7 +92,24 @@ TEST_F(EntryTest, CommandLinesThatWouldNotFitAreNotLaunched) {
   setupState.launchHelp = 0;
   LaunchSelectedItems();
   ASSERT_EQ(Launched().size(), 1u) << "the program line alone still fits";
-  EXPECT_EQ(Launched()[0].first, shorter + "\\QXFTP.EXE");
+  EXPECT_EQ(Launched()[0].first, "\"" + shorter + "\\QXFTP.EXE\"");
+
+  // With its quotes the line is two characters longer than the path.
+  std::string exact = "D:\\" + std::string(245, 'z');
+  InstalledThrough(exact);
+  setupState.launchHelp = 0;
+  LaunchSelectedItems();
+  EXPECT_EQ(m().processes().size(), 1u) << "a quoted line of 260 characters is not launched";
+}
+
+TEST_F(EntryTest, PlantedProgramOnTheWayIsNotStarted) {
+  // An unquoted C:\Program Files\... line would start C:\Program.exe first.
+  m().WriteText("C:\\Program.exe", "MZWINSIM-EXE\n");
+  InstalledThrough("C:\\Program Files\\VORTAN\\FTP");
+  setupState.launchHelp = 0;
+  LaunchSelectedItems();
+  ASSERT_EQ(m().processes().size(), 1u);
+  EXPECT_EQ(m().processes()[0].modulePath, "C:\\Program Files\\VORTAN\\FTP\\QXFTP.EXE");
 }
 
 TEST_F(EntryTest, FailedLaunchIsSilent) {

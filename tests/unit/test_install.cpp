@@ -116,7 +116,7 @@ TEST_F(InstallTest, TrailingBackslashDirectoryGetsPlainConcatenatedSubdirectorie
   Install(QuietIni("D:\\Apps\\"));
   EXPECT_TRUE(m().IsDirectory("D:\\Apps\\Transfer"));
   EXPECT_EQ(FileText("D:\\Apps\\QXFTP.EXE"), ProgramContent("QXFTP.EXE"));
-  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), "D:\\Apps\\Unins.Exe");
+  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), "\"D:\\Apps\\Unins.Exe\"");
   EXPECT_EQ(FileText("D:\\Apps\\Certs\\cert.pem"), "CERT-PEM\n");
 }
 
@@ -442,7 +442,7 @@ TEST_F(InstallTest, SettingsKeyHoldsExactTypesAndSizes) {
             (std::vector<std::string>{"BaseRegistry", "Profile Mode", "Installation Directory", "WorkingDirType",
                                       "Program Group", "Lock", "LockFTP"}));
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "DisplayName"), "VORTAN FTP");
-  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), In("Unins.Exe"));
+  EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), "\"" + In("Unins.Exe") + "\"");
 }
 
 TEST_F(InstallTest, HivesFollowBaseRegistry) {
@@ -677,6 +677,42 @@ TEST_F(InstallTest, OverLongInstallDirectoryFailsStepsInsteadOfCuttingPaths) {
   EXPECT_FALSE(m().Exists("C:\\" + std::string(250, 'p') + "\\Cert"));
   for (const auto& path : m().Tree("C:\\"))
     EXPECT_LE(path.size(), 259u) << "no cut path was created: " << path;
+}
+
+// ---- Start and source directories that do not fit --------------------------
+
+TEST_F(InstallTest, NoUsableStartDirectoryReadsNoSetupIni) {
+  // The drive root's SETUP.INI would install quietly into D:\Root.
+  m().WriteText("C:\\SETUP.INI", QuietIni("D:\\Root"));
+  std::string deep = "C:\\" + std::string(200, 'a') + "\\" + std::string(80, 'b');
+  m().MakeDirs(deep);
+  m().faults.propertySheet = true;
+  m().SetProgramPath("C:\\dist\\Setup.exe");
+  m().SetCurrentDir(deep);
+  EXPECT_EQ(WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 1);
+  EXPECT_FALSE(m().Exists("D:\\Root"));
+  EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Windows Common Controls Error"})) << "the wizard road";
+}
+
+TEST_F(InstallTest, NoUsableSourceDirectoryFailsThePayloadAndCopiesNothing) {
+  m().WriteText("C:\\junk.txt", "not ours");
+  m().WriteText("C:\\CA9.0_", "not ours");
+  m().WriteText("C:\\QXFTP.EX_", "not ours");
+  std::string deep = "C:\\" + std::string(200, 'a') + "\\" + std::string(80, 'b');
+  m().MakeDirs(deep);
+  m().SetProgramPath(deep + "\\Setup.exe");
+  m().SetCurrentDir("C:\\dist");
+  WriteIni("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=D:\\Apps\r\n");
+  EXPECT_EQ(WinMain(reinterpret_cast<HINSTANCE>(0x400000), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 1);
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  ASSERT_FALSE(boxes().empty());
+  EXPECT_EQ(boxes().back().text,
+            "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.");
+  EXPECT_TRUE(Events("VerInstallFile").empty());
+  EXPECT_TRUE(Events("CopyFile").empty());
+  EXPECT_TRUE(Events("SHFileOperation").empty());
+  EXPECT_FALSE(m().Exists("D:\\Apps\\Config\\junk.txt"));
+  EXPECT_FALSE(m().Exists("D:\\Apps\\Program Files"));
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ struct Scenario {
   std::string group;                   // the group the dump shows, when not SETUP.INI's
   std::string workdir;                 // an explicit working directory, dumped as well
   bool noProgman = false;              // no Program Manager DDE service through both runs
+  bool removerInstalled = false;       // the removal run is the installed UNINS.EXE, no SETUP.INI
+  std::vector<std::string> plants;     // programs planted before the first run; none may start
   std::string installWizard, removeWizard;  // the user's steps in that run's wizard
   std::string error;                   // why the file is unusable
 };
@@ -106,6 +108,11 @@ Scenario ParseScenario(const fs::path& file) {
       if (value == "none") s.noProgman = true;
       else s.error = "progman: none is the only choice: " + value;
     }
+    else if (key == "remover") {
+      if (value == "installed") s.removerInstalled = true;
+      else s.error = "remover: installed is the only choice: " + value;
+    }
+    else if (key == "plant") s.plants.push_back(value);
     else if (key == "readonly") s.readonly.push_back(value);
     else if (key == "registry") {
       // HKLM|HKCU KEY : NAME = REG_SZ TEXT | REG_BINARY hex bytes
@@ -149,9 +156,11 @@ Scenario ParseScenario(const fs::path& file) {
     }
   }
   if (s.windows.empty()) s.error = "no windows: line";
-  if (!s.hasInstall && !s.hasRemove) s.error = "neither install.ini nor remove.ini";
+  if (!s.hasInstall && !s.hasRemove && !s.removerInstalled) s.error = "neither install.ini nor remove.ini";
+  if (s.removerInstalled && (s.hasRemove || s.removeWizard.empty() || !s.hasInstall))
+    s.error = "remover: installed needs install.ini and remove.wizard, and no remove.ini";
   if (!s.installWizard.empty() && !s.hasInstall) s.error = "install.wizard without install.ini";
-  if (!s.removeWizard.empty() && !s.hasRemove) s.error = "remove.wizard without remove.ini";
+  if (!s.removeWizard.empty() && !s.hasRemove && !s.removerInstalled) s.error = "remove.wizard without remove.ini";
   return s;
 }
 
@@ -405,11 +414,11 @@ class ParityTest : public SetupTest, public ::testing::WithParamInterface<std::s
   }
 
   // One run of the program; a wizard run plays the user's steps.
-  void Run(const std::string& dir, const std::string& wizard) {
+  void Run(const std::string& dir, const std::string& wizard, const std::string& program = "C:\\dist\\Setup.exe") {
     ResetSetupState();
     ResetWizardState();
     progressWindow = nullptr;
-    m().SetProgramPath("C:\\dist\\Setup.exe");
+    m().SetProgramPath(program);
     m().SetCurrentDir(dir);
     std::vector<std::string> errors;
     if (!wizard.empty()) m().ScriptWizard(WizardSteps(wizard, &errors));
@@ -602,6 +611,7 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
   }
 
   m().faults.noProgmanService = s.noProgman;
+  for (const std::string& plant : s.plants) m().WriteText(plant, "MZWINSIM-EXE\n");
   for (const auto& seed : s.registry) m().SetRegValue(seed.hive, seed.key, seed.name, seed.type, seed.data);
   for (const std::string& rel : s.readonly) {
     std::string path = installDir + "\\" + rel;
@@ -624,6 +634,19 @@ TEST_P(ParityTest, WritesTheCanonicalState) {
     WriteIni(s.removeIni, kRemoveDir);
     Run(kRemoveDir, s.removeWizard);
     if (hold) m().Release(hold);
+  }
+  if (s.removerInstalled) {
+    // Add/Remove Programs starts the installed UNINS.EXE in its own
+    // directory, without a SETUP.INI; its image is held while it runs.
+    run_ = "remove";
+    std::string remover = installDir + "\\UNINS.EXE";
+    int image = m().HoldImage(remover);
+    Run(installDir, s.removeWizard, remover);
+    m().Release(image);
+  }
+  for (const std::string& plant : s.plants) {
+    for (const auto& p : m().processes())
+      EXPECT_NE(Lower(p.modulePath), Lower(plant)) << "a run started the planted " << plant << ": " << p.commandLine;
   }
 
   // Where the program says it installed wins over what SETUP.INI asked for:

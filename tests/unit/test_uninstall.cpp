@@ -203,6 +203,38 @@ TEST_F(UninstallTest, PerUserInstallationIsFoundWithoutSetupIni) {
   for (const auto& box : RemovalBoxes()) EXPECT_NE(box.caption, "Uninstall Error") << box.text;
 }
 
+TEST_F(UninstallTest, PerMachineWorkingDirectoryIsFoundWithoutSetupIni) {
+  // BaseRegistry 1 keeps the per-user working directory in HKLM; Add/Remove
+  // Programs starts Unins.Exe without a SETUP.INI, so the configured rule is 0.
+  Installed("BaseRegistry=1\r\nUsePersonalFolderAsWorkingDir=Y\r\n");
+  std::string working = m().ShellFolder(CSIDL_PERSONAL) + "\\FTP";
+  ASSERT_EQ(RegString(HKEY_LOCAL_MACHINE, kKey, "Working Directory"), working);
+  m().WriteText(working + "\\Transfer\\download.bin", "data");
+  m().WriteText(working + "\\notes.txt", "data");
+  m().RemoveTree("C:\\dist\\SETUP.INI");
+  StartUp();
+  EXPECT_EQ(UninstallProduct(nullptr), 1);
+  EXPECT_FALSE(m().Exists(working)) << "the working directory under My Documents";
+  EXPECT_FALSE(m().Exists(In("QXFTP.EXE")));
+  EXPECT_EQ(setupState.baseRegistry, 1);
+  EXPECT_FALSE(m().KeyExists(HKEY_LOCAL_MACHINE, kKey));
+}
+
+TEST_F(UninstallTest, OtherHiveCountsOnlyWithAnInstallationDirectory) {
+  // What a per-machine installation leaves in HKCU: only the working directory.
+  m().SetRegString(HKEY_CURRENT_USER, kKey, "Working Directory", "C:\\Documents and Settings\\User\\FTP");
+  Remove();
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0].text, "Unable to locate VORTAN FTP in the Registry.");
+  EXPECT_TRUE(m().KeyExists(HKEY_CURRENT_USER, kKey)) << "nothing is touched";
+
+  Use(WindowsVersion::XP);
+  m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Working Directory", "D:\\Work");
+  Remove("[FTPSetup]\r\nQuietModeUnInstall=Y\r\nBaseRegistry=2\r\n");
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0].text, "Unable to locate VORTAN FTP in the Registry.");
+}
+
 TEST_F(UninstallTest, WorkingDirEqualToInstallDirSchedulesTheDirectoryTwice) {
   Installed();
   m().SetRegBinary(HKEY_LOCAL_MACHINE, kKey, "WorkingDirType", {0});
@@ -350,6 +382,105 @@ TEST_F(UninstallTest, ProtectedDirectoriesKeepEverythingButTheProductFiles) {
     EXPECT_TRUE(m().Exists(personal + "\\letter.doc")) << place;
     for (const auto& pending : Pending())
       EXPECT_NE(pending.find("UNINS.EXE"), std::string::npos) << place << ": only the uninstaller, got " << pending;
+  }
+}
+
+const char* const kProductFiles[] = {"QXFTP.EXE", "QXFTP.CHM", "QXFTP.HLP", "QXFTP.FTS", "QXFTP.GID",
+                                     "UNINS.EXE", "QXFTP.DLL", "QXFK.DLL",  "QXISFT.DLL", "README.HTM"};
+
+// A record whose installation and working directories are both `place`,
+// holding the ten product files and the data of others.
+void RecordInstallationAt(fixture::Machine& m, const std::string& place) {
+  m.SetRegString(HKEY_LOCAL_MACHINE, kKey, "Installation Directory", place);
+  m.SetRegBinary(HKEY_LOCAL_MACHINE, kKey, "WorkingDirType", {0});
+  m.SetRegString(HKEY_LOCAL_MACHINE, kKey, "Working Directory", place);
+}
+
+TEST_F(UninstallTest, OldSystemsKeepEverythingButTheProductFilesInSharedDirectories) {
+  for (WindowsVersion version : {WindowsVersion::Win95, WindowsVersion::Win98, WindowsVersion::NT4}) {
+    Use(version);
+    const std::string places[] = {"C:\\Program Files", m().WindowsDir(), "C:\\"};
+    for (const std::string& place : places) {
+      Use(version);
+      std::string in = place.back() == '\\' ? place : place + "\\";
+      RecordInstallationAt(m(), place);
+      for (const char* name : kProductFiles) m().WriteText(in + name, "product");
+      m().WriteText(in + "other.dll", "keep");
+      m().WriteText(in + "Config\\mine.ini", "keep");
+      m().WriteText(in + "Docs\\manual.txt", "keep");
+      m().WriteText("C:\\Program Files\\Other App\\keep.txt", "keep");
+      Remove();
+      std::string where = place + " on " + m().WindowsDir();
+      for (const char* name : kProductFiles) EXPECT_FALSE(m().Exists(in + name)) << where << ": " << name;
+      EXPECT_TRUE(m().Exists(in + "other.dll")) << where;
+      EXPECT_TRUE(m().Exists(in + "Config\\mine.ini")) << where;
+      EXPECT_TRUE(m().Exists(in + "Docs\\manual.txt")) << where;
+      EXPECT_TRUE(m().Exists("C:\\Program Files\\Other App\\keep.txt")) << where;
+      m().Restart();
+      EXPECT_TRUE(m().Exists(in + "Config\\mine.ini")) << where << ": nothing waits for the restart";
+      EXPECT_TRUE(m().IsDirectory(place)) << where;
+    }
+  }
+}
+
+TEST_F(UninstallTest, NtFourProfileRootComesFromTheEnvironment) {
+  // The shell of NT 4.0 knows no CSIDL_PROFILE; with the documents and
+  // desktop folders elsewhere only USERPROFILE names the profile root.
+  Use(WindowsVersion::NT4);
+  for (int csidl : {CSIDL_PERSONAL, CSIDL_DESKTOP, CSIDL_DESKTOPDIRECTORY}) m().SetShellFolder(csidl, "D:\\Moved");
+  std::string profile = *m().EnvironmentVariable("USERPROFILE");
+  RecordInstallationAt(m(), profile);
+  m().WriteText(profile + "\\QXFTP.EXE", "product");
+  m().WriteText(profile + "\\NTUSER.DAT", "keep");
+  Remove();
+  EXPECT_FALSE(m().Exists(profile + "\\QXFTP.EXE"));
+  EXPECT_TRUE(m().Exists(profile + "\\NTUSER.DAT"));
+  EXPECT_TRUE(Pending().size() <= 1u) << "at most the uninstaller";
+}
+
+TEST_F(UninstallTest, OtherSpellingsOfProtectedDirectoriesAreProtected) {
+  std::string personal = m().ShellFolder(CSIDL_PERSONAL);  // C:\Documents and Settings\User\My Documents
+  std::string tail = personal.substr(3);
+  struct Case {
+    std::string recorded;
+    std::string actual;  // the same directory as winsim reaches it
+  };
+  const Case cases[] = {
+      {"\\\\?\\" + personal, personal},
+      {"\\\\.\\" + personal, personal},
+      {"\\\\?\\UNC\\localhost\\C$\\" + tail, personal},
+      {"\\\\WINSIM\\C$\\" + tail, personal},
+      {"\\\\localhost\\c$\\Program Files", "C:\\Program Files"},
+      {"\\\\127.0.0.1\\C$", "C:\\"},
+      {"\\\\?\\C:\\", "C:\\"},
+      {"//?/C:/Program Files", "C:\\Program Files"},
+      // A named share of this computer could be any folder: kept.
+      {"\\\\localhost\\Shared\\FTP", "\\\\localhost\\Shared\\FTP"},
+  };
+  for (const Case& c : cases) {
+    Use(WindowsVersion::XP);
+    RecordInstallationAt(m(), c.recorded);
+    m().WriteText(c.actual + "\\QXFTP.EXE", "product");
+    m().WriteText(c.actual + "\\letter.doc", "keep");
+    m().WriteText(c.actual + "\\Transfer\\mine.bin", "keep");
+    Remove();
+    EXPECT_FALSE(m().Exists(c.actual + "\\QXFTP.EXE")) << c.recorded;
+    EXPECT_TRUE(m().Exists(c.actual + "\\letter.doc")) << c.recorded;
+    EXPECT_TRUE(m().Exists(c.actual + "\\Transfer\\mine.bin")) << c.recorded;
+    for (const auto& pending : Pending())
+      EXPECT_NE(pending.find("UNINS.EXE"), std::string::npos) << c.recorded << ": only the uninstaller, got " << pending;
+  }
+}
+
+TEST_F(UninstallTest, OtherSpellingsOfAnOrdinaryDirectoryAreStillRemoved) {
+  for (const std::string& recorded : {std::string("\\\\?\\D:\\Apps\\FTP"), std::string("\\\\localhost\\D$\\Apps\\FTP")}) {
+    Use(WindowsVersion::XP);
+    RecordInstallationAt(m(), recorded);
+    m().WriteText("D:\\Apps\\FTP\\QXFTP.EXE", "product");
+    m().WriteText("D:\\Apps\\FTP\\Transfer\\queue.dat", "data");
+    Remove();
+    EXPECT_FALSE(m().Exists("D:\\Apps\\FTP\\Transfer\\queue.dat")) << recorded;
+    EXPECT_FALSE(m().Exists("D:\\Apps\\FTP")) << recorded;
   }
 }
 

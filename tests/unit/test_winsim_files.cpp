@@ -29,6 +29,32 @@ TEST_F(FilesTest, RepeatedSeparatorsDotsAndForwardSlashesResolveAsOnWindows) {
   EXPECT_NE(GetFileAttributesA("D:\\Apps\\FTP.\\Transfer\\a.txt"), INVALID_FILE_ATTRIBUTES) << "trailing dot dropped";
 }
 
+// GetFullPathNameA's text, or "error N".
+std::string Full(const char* path) {
+  char buffer[MAX_PATH] = {};
+  char* part = nullptr;
+  DWORD n = GetFullPathNameA(path, MAX_PATH, buffer, &part);
+  if (n == 0 || n >= MAX_PATH) return "error " + std::to_string(GetLastError());
+  return buffer;
+}
+
+TEST_F(FilesTest, DevicePrefixesAndAdministrativeSharesReachTheDriveButKeepTheirSpelling) {
+  m().WriteText("C:\\Data\\a.txt", "a");
+  for (const char* spelling : {"\\\\?\\C:\\Data\\a.txt", "\\\\.\\C:\\Data\\a.txt", "\\\\localhost\\C$\\Data\\a.txt",
+                               "\\\\127.0.0.1\\c$\\Data\\a.txt", "\\\\WINSIM\\C$\\Data\\a.txt"}) {
+    EXPECT_EQ(Find(spelling), std::vector<std::string>{"a.txt"}) << spelling;
+  }
+  EXPECT_EQ(Find("\\\\OTHER\\C$\\Data\\a.txt"), std::vector<std::string>{"error 3"}) << "another computer's share";
+  // The text is kept as written (RtlGetFullPathName_U): verbatim after
+  // "\\?\", normalised after "\\.\", server and share as given.
+  EXPECT_EQ(Full("\\\\?\\C:\\Data\\..\\Data"), "\\\\?\\C:\\Data\\..\\Data");
+  EXPECT_EQ(Full("\\\\.\\C:\\Data\\..\\Data"), "\\\\.\\C:\\Data");
+  EXPECT_EQ(Full("\\\\localhost\\C$\\Data\\.\\x"), "\\\\localhost\\C$\\Data\\x");
+  EXPECT_EQ(Full("C:\\Data\\..\\Data"), "C:\\Data");
+  m().SetComputerName("HOST7");
+  EXPECT_EQ(Find("\\\\host7\\C$\\Data\\a.txt"), std::vector<std::string>{"a.txt"});
+}
+
 TEST_F(FilesTest, RelativePathsFollowTheCurrentDirectory) {
   m().WriteText("C:\\dist\\SETUP.INI", "x");
   ASSERT_EQ(Result(SetCurrentDirectoryA("C:\\dist")), "ok");

@@ -77,6 +77,55 @@ TEST_F(SystemTest, DirectoriesFollowTheVersionAndTheBufferContract) {
   EXPECT_STREQ(buf, "C:\\WINDOWS\\TEMP\\");
 }
 
+// "value" or "error N", with the length GetEnvironmentVariableA returned.
+std::string Env(const char* name, DWORD size = MAX_PATH) {
+  char buffer[MAX_PATH] = {};
+  DWORD n = GetEnvironmentVariableA(name, buffer, size);
+  if (n == 0) return "error " + std::to_string(GetLastError());
+  if (n >= size) return "needs " + std::to_string(n);
+  return std::string(buffer) + " (" + std::to_string(n) + ")";
+}
+
+TEST_F(SystemTest, EnvironmentHasTheProfileOnTheNtFamilyOnly) {
+  EXPECT_EQ(Env("USERPROFILE"), "C:\\Documents and Settings\\User (30)");
+  EXPECT_EQ(Env("userprofile", 10), "needs 31") << "the size with the NUL";
+  EXPECT_EQ(Env("windir"), "C:\\WINDOWS (10)");
+  EXPECT_EQ(Env("NO_SUCH_VARIABLE"), "error 203");
+  Use(WindowsVersion::NT4);
+  EXPECT_EQ(Env("USERPROFILE"), "C:\\WINNT\\Profiles\\User (22)");
+  EXPECT_EQ(Env("SystemRoot"), "C:\\WINNT (8)");
+  m().SetEnvironmentVariable("USERPROFILE", std::nullopt);
+  EXPECT_EQ(Env("USERPROFILE"), "error 203");
+  for (WindowsVersion nine : {WindowsVersion::Win95, WindowsVersion::Win98}) {
+    Use(nine);
+    EXPECT_EQ(Env("USERPROFILE"), "error 203");
+    EXPECT_EQ(Env("windir"), "C:\\WINDOWS (10)");
+  }
+}
+
+TEST_F(SystemTest, ComputerNameAndItsBufferContract) {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof(name);
+  EXPECT_EQ(Result(GetComputerNameA(name, &size)), "ok");
+  EXPECT_STREQ(name, "WINSIM");
+  EXPECT_EQ(size, 6u);
+  size = 3;
+  EXPECT_EQ(Result(GetComputerNameA(name, &size)), "error 111");
+  EXPECT_EQ(size, 7u) << "the size needed, with the NUL";
+}
+
+TEST_F(SystemTest, EveryVersionRecordsProgramFiles) {
+  for (WindowsVersion v : {WindowsVersion::Win95, WindowsVersion::Win98, WindowsVersion::NT4,
+                           WindowsVersion::Win2000, WindowsVersion::XP, WindowsVersion::Win7}) {
+    Use(v);
+    auto value = m().GetRegValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                                 "ProgramFilesDir");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(value->Text(), "C:\\Program Files");
+  }
+}
+
 TEST_F(SystemTest, GetModuleFileNameTruncatesAsEachVersionDoes) {
   m().SetProgramPath("D:\\DISK1\\Setup.exe");
   char buf[8];

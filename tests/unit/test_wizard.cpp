@@ -67,7 +67,7 @@ TEST_F(WizardTest, InstallsThroughTheFivePagesWithBackOnEachLaterPage) {
   // Both launch boxes stayed checked: the guide, then the program.
   ASSERT_EQ(m().processes().size(), 2u);
   EXPECT_NE(m().processes()[0].commandLine.find("HH.EXE\" D:\\Apps\\FTP\\qxftp.chm"), std::string::npos);
-  EXPECT_EQ(m().processes()[1].commandLine, "D:\\Apps\\FTP\\QXFTP.EXE");
+  EXPECT_EQ(m().processes()[1].commandLine, "\"D:\\Apps\\FTP\\QXFTP.EXE\"");
 }
 
 TEST_F(WizardTest, ProgressBarLivesOnTheLastPage) {
@@ -294,6 +294,47 @@ TEST_F(WizardTest, BrowseFillsTheEditAndCancelLeavesIt) {
        }),
        Cancel()});
   EXPECT_EQ(m().outstanding().pidls, 0);
+}
+
+TEST_F(WizardTest, BindingThatWouldNotFitChangesNothing) {
+  // A personal folder of 256 characters: plus "\FTP" it is no path.
+  std::string longFolder = "D:\\" + std::string(253, 'p');
+  m().SetShellFolder(CSIDL_PERSONAL, longFolder);
+  m().SetShellFolder(CSIDL_COMMON_DOCUMENTS, longFolder);
+  auto unbound = [](WizardView& v) {
+    EXPECT_FALSE(v.Checked(IDC_USE_PERSONAL));
+    EXPECT_FALSE(v.Checked(IDC_USE_COMMON));
+    EXPECT_EQ(v.Text(IDC_WORKING_DIR), "D:\\Typed");
+    EXPECT_TRUE(v.Enabled(IDC_WORKING_DIR));
+    EXPECT_TRUE(v.Enabled(IDC_BROWSE_WORKING));
+  };
+  // The fresh installation is bound to the personal folder: unbind it first.
+  Run({Next(), Click(IDC_AGREE_YES), Next(), Click(IDC_USE_PERSONAL), Type(IDC_WORKING_DIR, "D:\\Typed"),
+       Click(IDC_USE_PERSONAL), See(unbound), Click(IDC_USE_COMMON), See(unbound), Next(), Cancel()});
+  EXPECT_EQ(setupState.workingDirType, 0);
+  EXPECT_STREQ(setupState.workingDir, "D:\\Typed");
+}
+
+TEST_F(WizardTest, FolderPickerIsOwnedByThePageAndTheSheetWaits) {
+  m().ScriptBrowseForFolder(std::string("E:\\Picked"));
+  HWND sheet = nullptr, page = nullptr;
+  std::vector<bool> sheetEnabledDuringPicker;
+  m().onBrowseForFolder = [&] { sheetEnabledDuringPicker.push_back(m().IsEnabledWindow(sheet)); };
+  Run({Next(), Click(IDC_AGREE_YES), Next(), See([&](WizardView& v) {
+         sheet = v.Sheet();
+         page = v.PageWindow();
+       }),
+       Click(IDC_BROWSE_INSTALL), See([](WizardView& v) {
+         EXPECT_EQ(v.Text(IDC_INSTALL_DIR), "E:\\Picked");
+         EXPECT_TRUE(v.CanPress(WizButton::Next)) << "live again once the picker has closed";
+       }),
+       Cancel()});
+  EXPECT_EQ(sheetEnabledDuringPicker, std::vector<bool>{false});
+  auto events = m().journal().OfKind("SHBrowseForFolder");
+  ASSERT_EQ(events.size(), 1u);
+  ASSERT_EQ(events[0].fields.size(), 5u);
+  EXPECT_EQ(events[0].fields[3], winsim::Machine::WindowTag(page));
+  EXPECT_EQ(events[0].fields[4], "owner disabled");
 }
 
 TEST_F(WizardTest, OverLongDirectoriesAreCutAt259) {

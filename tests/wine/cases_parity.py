@@ -178,10 +178,10 @@ def dump_restart(prefix, reg: Registry, shorts: dict, norm) -> list[str]:
 # --- the case ---------------------------------------------------------------------
 
 def setup_command(s: Session, wizard: str | None, script: str, cwd: str, answers: dict, short_paths: list,
-                  log: str) -> list[str]:
-    """The driver's command for one run of Setup.exe; a wizard run also plays
-    the scenario's steps."""
-    program = [join(DIST, "Setup.exe")]
+                  log: str, program_path: str = join(DIST, "Setup.exe")) -> list[str]:
+    """The driver's command for one run of Setup.exe (or of the installed
+    UNINS.EXE); a wizard run also plays the scenario's steps."""
+    program = [program_path]
     if wizard is None:
         return s.driver_command(program, cwd, answers, 120, short_paths, log=log)
     install_script(s, wizard, script)
@@ -213,6 +213,12 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     answers = {cap: ",".join(a) for cap, a in s_.answers.items()}
 
     commands = []
+    # A planted program is a real one (the driver's box tester), so that a
+    # command line that reached it would start it.
+    for plant in s_.plants:
+        unix = prefix.unix(plant)
+        commands.append(f"mkdir -p {shlex.quote(os.path.dirname(unix))} && "
+                        f"cp {shlex.quote(prefix.unix(join(TOOLS, 'vboxtest.exe')))} {shlex.quote(unix)}")
     for seed in s_.registry:
         data = seed.binary().hex() if seed.type == "REG_BINARY" else seed.data
         commands.append([s.wine, "reg", "add", f"{seed.hive}\\{seed.key}", "/v", seed.name, "/t", seed.type,
@@ -227,10 +233,11 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
             f.write(s_.install_ini)
         commands.append(setup_command(s, s_.install_wizard, INSTALL_WIZARD, DIST, answers, [], INSTALL_LOG))
     held = join(install_dir, s_.held) if s_.held else None
-    if s_.remove_ini is not None:
+    if scn.has_removal(s_):
         os.makedirs(prefix.unix(REMOVE_DIR))
-        with open(os.path.join(prefix.unix(REMOVE_DIR), "SETUP.INI"), "w", encoding="cp1252", newline="") as f:
-            f.write(s_.remove_ini)
+        if s_.remove_ini is not None:
+            with open(os.path.join(prefix.unix(REMOVE_DIR), "SETUP.INI"), "w", encoding="cp1252", newline="") as f:
+                f.write(s_.remove_ini)
         if held:
             unix = prefix.unix(held)
             hold_out = os.path.join(prefix.root, "vhold.out")
@@ -245,8 +252,12 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
             candidates = list(roots) + [join(r, d) for r in roots for d in DATA_DIRS]
             candidates += [join(install_dir, rel) for rel in expected_tree(None, dist, paths.product, paths.setup_exe)]
             candidates += [held] if held else []
-        commands.append(setup_command(s, s_.remove_wizard, REMOVE_WIZARD, REMOVE_DIR, answers,
-                                      list(dict.fromkeys(candidates)), REMOVE_LOG))
+        # Add/Remove Programs starts the installed UNINS.EXE in its own
+        # directory, where there is no SETUP.INI.
+        remover = join(install_dir, "UNINS.EXE") if s_.remover_installed else join(DIST, "Setup.exe")
+        commands.append(setup_command(s, s_.remove_wizard, REMOVE_WIZARD,
+                                      install_dir if s_.remover_installed else REMOVE_DIR, answers,
+                                      list(dict.fromkeys(candidates)), REMOVE_LOG, remover))
         if held:
             commands += [[s.wine, join(TOOLS, "vhold.exe"), "--release", HOLD_EVENT], "wait"]
     if s_.no_progman:
@@ -260,9 +271,12 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
 
     boxes, processes, shorts = [], [], {}
     for label, log_path in (("install", INSTALL_LOG), ("remove", REMOVE_LOG)):
-        if (label == "install" and s_.install_ini is None) or (label == "remove" and s_.remove_ini is None):
+        if (label == "install" and s_.install_ini is None) or (label == "remove" and not scn.has_removal(s_)):
             continue
         log = s.driver_log(log_path)
+        planted = {os.path.basename(p).lower() for p in s_.plants}
+        c.eq(f"{label}: planted programs started", [],
+             [image for image in log.child_images if image.lower() in planted])
         c.eq(f"{label}: driver time-out", False, log.timed_out)
         c.eq(f"{label}: Setup.exe exit code", 1, log.exit_code)
         boxes += [f"{label} | {b.caption} | {scn.escape(norm(b.text))} | {b.answer}" for b in log.boxes]

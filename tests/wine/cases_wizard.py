@@ -397,9 +397,12 @@ def xp_wizard_uninstall(case: RemovalCase, paths: Paths, c: Checks) -> None:
     before = read_listing(prefix, before_file)
 
     entry = Registry(prefix.path).value("HKLM", UNINSTALL_KEY, "UninstallString")
-    command = entry.text() if entry else None
-    if not c.that("UninstallString after the installation", bool(command), "present", "missing"):
+    recorded = entry.text() if entry else ""
+    # The value is a command line with the program path in quotes.
+    quoted = len(recorded) > 2 and recorded.startswith('"') and recorded.endswith('"')
+    if not c.that("UninstallString after the installation", quoted, "a quoted program path", repr(recorded)):
         return
+    command = recorded[1:-1]
     directory = command.rsplit("\\", 1)[0]
     c.that(rf"no SETUP.INI in {directory}", not any(n.lower() == "setup.ini"
                                                      for n in os.listdir(prefix.unix(directory))),
@@ -456,6 +459,12 @@ CASES = [
                 ini=setupini.QUIET_ALL_KEYS,
                 summary="XP, the installed Unins.Exe started as Add/Remove Programs does: Uninstall, "
                         "Finish, group Yes, reboot No; removed, Unins.Exe deleted at the restart"),
+    RemovalCase(name="xp_wizard_uninstall_machine_working_dir", run=xp_wizard_uninstall, windows="winxp",
+                ini=setupini.merge(setupini.QUIET_ALL_KEYS,
+                                   {"FTPSetup": {"BaseRegistry": "1", "UsePersonalFolderAsWorkingDir": "Y"}}),
+                summary="XP, BaseRegistry 1 with the personal working folder (recorded in HKLM), the installed "
+                        "Unins.Exe through the wizard without a SETUP.INI: the working folder under "
+                        "Documents is removed too"),
     Case(name="xp_wizard_cancel", run=xp_wizard_cancel, windows="winxp",
          summary="XP, nothing installed: Uninstall gives the error box and stays on page 1; Cancel on the "
                  "directories page: no box; nothing changed"),

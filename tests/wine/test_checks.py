@@ -62,7 +62,7 @@ SYSTEM_REG = r'''WINE REGISTRY Version 2
 
 [Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP] 1796743405
 "DisplayName"="VORTAN FTP"
-"UninstallString"="C:\\Program Files\\VORTAN\\FTP\\Unins.Exe"
+"UninstallString"="\"C:\\Program Files\\VORTAN\\FTP\\Unins.Exe\""
 
 [Software\\VORTAN\\FTP] 1796743405
 "BaseRegistry"=hex:00
@@ -231,6 +231,11 @@ class FakeInstallation(unittest.TestCase):
 
     def test_uninstall_string_case(self):
         self.edit("prefix/system.reg", r"FTP\\Unins.Exe", r"FTP\\UNINS.EXE")
+        self.assertReported("UninstallString")
+
+    def test_uninstall_string_unquoted(self):
+        self.edit("prefix/system.reg", r'"UninstallString"="\"C:', r'"UninstallString"="C:')
+        self.edit("prefix/system.reg", r'Unins.Exe\""', r'Unins.Exe"')
         self.assertReported("UninstallString")
 
     def test_open_command_without_quotes(self):

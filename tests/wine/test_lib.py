@@ -174,6 +174,14 @@ class DriverLogLines(unittest.TestCase):
         self.assertEqual([('"C:\\windows\\HH.EXE" C:\\A B\\qxftp.chm', "C:\\dist\\"),
                           ("C:\\A B\\QXFTP.EXE", "C:\\A B\\")], log.children)
         self.assertEqual([(487, "winemenubuilder.exe"), (5, "")], log.unreadable_children)
+        self.assertEqual(["", ""], log.child_images, "lines without the executable name")
+
+    def test_child_images_follow_the_children(self):
+        log = self.log('CHILD\t"C:\\\\A B\\\\QXFTP.EXE"\tC:\\\\A B\\\\\tQXFTP.EXE\n'
+                       "CHILD\t!error 5\t\n"
+                       "CHILD\tC:\\\\Program Files\\\\X\tC:\\\\\tProgram.exe\nEXIT\t1\n")
+        self.assertEqual(["QXFTP.EXE", "Program.exe"], log.child_images)
+        self.assertEqual(2, len(log.children))
 
     def test_short_path_ignores_case_and_errors(self):
         log = self.log("SHORT\tC:\\\\A B\\\\X.EXE\t!2\nSHORT\tC:\\\\A B\\\\Y.EXE\tC:\\\\AB~1\\\\Y.EXE\n")

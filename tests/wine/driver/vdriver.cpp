@@ -21,8 +21,9 @@
 //   WINDOW  class   caption   (top-level windows still open at a time-out)
 //   TIMEOUT seconds
 //   SHORT   path   short path, or !error code
-//   CHILD   command line   current directory, as the process itself holds
-//           them (the directory keeps its trailing backslash); once per
+//   CHILD   command line   current directory   executable name, the first
+//           two as the process itself holds them (the directory keeps its
+//           trailing backslash), the name as the snapshot gives it; once per
 //           process id of every descendant of the started program, found by
 //           the poll and by one last look when the program has ended.
 //           When they cannot be read: CHILD   !error N   executable name
@@ -502,7 +503,7 @@ class ChildLog {
       if (read != ChildRead::kFailed) {
         done_.insert(pid);
         failing_.erase(pid);
-        if (read == ChildRead::kRead) LogLine({"CHILD", command_line, directory});
+        if (read == ChildRead::kRead) LogLine({"CHILD", command_line, directory, name});
         continue;
       }
       auto it = failing_.emplace(pid, Failure{GetTickCount(), name, error}).first;

@@ -65,6 +65,13 @@ class DriverLog:
         return [(f[0], f[1]) for f in self.events("CHILD") if len(f) >= 2 and _child_error(f[0]) is None]
 
     @property
+    def child_images(self) -> list[str]:
+        """The executable name (as the process snapshot gives it) of every
+        child in children, in the same order."""
+        return [f[2] if len(f) >= 3 else "" for f in self.events("CHILD")
+                if len(f) >= 2 and _child_error(f[0]) is None]
+
+    @property
     def unreadable_children(self) -> list[tuple[int, str]]:
         """(Windows error code, executable name or "") of the children whose
         parameters could not be read. Under Wine these are mostly its shell's

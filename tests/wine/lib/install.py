@@ -243,7 +243,8 @@ def check_registry(c: Checks, reg: Registry, exp: Expected) -> None:
                  {name: Value.sz(text) for name, text in exp.about.items()})
     check_values(c, reg, "HKLM", UNINSTALL_KEY, {
         "DisplayName": Value.sz("VORTAN FTP"),
-        "UninstallString": Value.sz(join(exp.install_dir, "Unins.Exe")),
+        # Quoted: Add/Remove Programs runs it as a command line.
+        "UninstallString": Value.sz('"' + join(exp.install_dir, "Unins.Exe") + '"'),
     })
 
     exe = join(exp.install_dir, "Qxftp.exe")

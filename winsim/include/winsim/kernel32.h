@@ -177,6 +177,9 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 DWORD WINAPI GetVersion(void);
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+#define MAX_COMPUTERNAME_LENGTH 15
+BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);

@@ -245,6 +245,16 @@ class Machine {
   std::string CurrentDir() const;
   void SetSystemMetric(int index, int value);
   void SetEnvironmentPath(const std::vector<std::string>& dirs);  // searched last by CreateProcessA
+  // GetEnvironmentVariableA's answers (names without regard to case;
+  // nullopt removes one). A fresh machine has windir, TEMP and TMP, and on
+  // the NT family SystemRoot, COMPUTERNAME and USERPROFILE (the profile
+  // folder: C:\WINNT\Profiles\User on NT 4.0); 9x has no USERPROFILE.
+  void SetEnvironmentVariable(const std::string& name, std::optional<std::string> value);
+  std::optional<std::string> EnvironmentVariable(const std::string& name) const;
+  // GetComputerNameA, and the server name of this computer's administrative
+  // shares (\\WINSIM\C$ is drive C:, as are \\localhost\C$ and
+  // \\127.0.0.1\C$). "WINSIM" at first.
+  void SetComputerName(const std::string& name);
 
   // ---- File system --------------------------------------------------------
   // Paths follow Win32 rules (case-insensitive, relative to CurrentDir()).
@@ -322,6 +332,9 @@ class Machine {
   std::string ShellFolder(int csidl, FolderRoute route = FolderRoute::ShFolder) const;
   // The answer of SHBrowseForFolderA: a folder path, or nullopt for Cancel.
   void ScriptBrowseForFolder(std::optional<std::string> path);
+  // Called while the folder picker is open (its owner's top-level window
+  // disabled, if it has an owner), before it answers.
+  std::function<void()> onBrowseForFolder;
 
   // ---- Modules ----------------------------------------------------------------
   // The file content that makes a loadable sim DLL whose exports are the
