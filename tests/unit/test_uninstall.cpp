@@ -580,6 +580,31 @@ TEST_F(RestartTest, NineXDeferralsGoToWininitWithShortPaths) {
   EXPECT_FALSE(m().Exists("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE"));
 }
 
+TEST_F(RestartTest, NineXWininitIsNeverLeftCutShort) {
+  Use(WindowsVersion::Win98);
+  const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
+  // Other programs' pending operations, which a cut file would lose.
+  const std::string old = "[rename]\r\nNUL=C:\\OTHER\\OLD.TMP\r\nC:\\APP\\NEW.DLL=C:\\APP\\NEW.TMP\r\n";
+  const std::string target = "C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE";
+  m().WriteText(wininit, old);
+  m().WriteText(target, "u");
+  StartUp();
+  auto windowsBefore = m().List(m().WindowsDir());
+  for (const char* failing : {"WriteFile", "GetTempFileNameA"}) {
+    // The next call of that function fails (WriteFile: ERROR_DISK_FULL).
+    uint64_t next = 1 + static_cast<uint64_t>(std::count(m().calls().begin(), m().calls().end(), failing));
+    m().faults.failCall = winsim::Faults::CallFailure{failing, next, 0};
+    ScheduleDeleteAtRestart(target.c_str(), true);
+    EXPECT_EQ(m().journal().Count("FailedCall"), failing == std::string("WriteFile") ? 1u : 2u) << failing;
+    EXPECT_EQ(FileText(wininit), old) << failing << ": byte for byte";
+    EXPECT_EQ(m().List(m().WindowsDir()), windowsBefore) << failing << ": no new file left behind";
+  }
+  m().faults.failCall.reset();
+  ScheduleDeleteAtRestart(target.c_str(), true);
+  EXPECT_EQ(FileText(wininit), old + "NUL=" + m().ShortPath(target) + "\r\n");
+  EXPECT_EQ(m().List(m().WindowsDir()), windowsBefore);
+}
+
 TEST_F(RestartTest, NineXRemovalEndToEnd) {
   Use(WindowsVersion::Win98);
   Installed();
