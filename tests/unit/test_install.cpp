@@ -291,6 +291,24 @@ TEST_F(InstallTest, FullDiskOn9xShowsTheSameBoxes) {
   EXPECT_EQ(m().List("D:\\"), std::vector<std::string>{"Apps"});
 }
 
+TEST_F(InstallTest, FullDiskLeavesEmptyFilesInTheInstallationDirectoryThatTheRemovalTakes) {
+  m().SetVolumeCapacity("D:\\", 3);  // smaller than any file of the distribution
+  Install(QuietIni("D:\\Apps\\FTP"));
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  EXPECT_TRUE(boxes().empty()) << "all quiet keys: no box at all";
+  std::string files;
+  for (const auto& path : m().Tree("D:\\"))
+    if (!m().IsDirectory("D:\\" + path)) files += path + ":" + std::to_string(m().ReadBytes("D:\\" + path)->size()) + " ";
+  EXPECT_EQ(m().VolumeUsed("D:\\"), 0u) << "only the tree and empty files: " << files;
+  EXPECT_EQ(Leftovers("D:\\Apps\\FTP").size(), 6u) << "five program files and one certificate";
+  EXPECT_EQ(Leftovers("D:\\").size(), 6u) << "none elsewhere";
+
+  ResetSetupState();
+  WriteIni("[FTPSetup]\r\nQuietModeUnInstall=Y\r\n");
+  RunSetup();
+  EXPECT_EQ(m().Tree("D:\\"), (std::vector<std::string>{"Apps"})) << "the removal takes what was left";
+}
+
 // ---- Joins that cannot be paths ------------------------------------------------
 
 TEST_F(InstallTest, JoinsThatCannotBePathsNeverReachTheInstallerOrTheShell) {

@@ -405,6 +405,17 @@ TEST_F(WizardTest, NothingIsLaunchedAfterAFailedInstallation) {
   EXPECT_TRUE(m().processes().empty());
 }
 
+TEST_F(WizardTest, FullDiskShowsTheDllBoxThenTheFailureBoxAndLaunchesNothing) {
+  m().SetVolumeCapacity("D:\\", 3);
+  Run(InstallRoad());
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Setup Error", "VORTAN FTP Install"}));
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text, "Error code 100 installing QXFTP.DLL.  GetLastError( ) returned 112.");
+  EXPECT_EQ(m().List("D:\\"), std::vector<std::string>{"Apps"}) << "nothing at the drive root";
+  EXPECT_TRUE(m().processes().empty());
+}
+
 }  // namespace
 
 #endif  // SETUP_RES_PATH
