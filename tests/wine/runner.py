@@ -23,6 +23,8 @@ from cases_wizard import CASES as WIZARD_CASES  # noqa: E402
 CASES = CASES + WIZARD_CASES
 from cases_parity import CASES as PARITY_CASES  # noqa: E402
 CASES = CASES + PARITY_CASES
+from cases_safety import CASES as SAFETY_CASES  # noqa: E402
+CASES = CASES + SAFETY_CASES
 from lib.scenario import Paths, run_case  # noqa: E402
 from lib.wineenv import Arch, WineError, ensure_base  # noqa: E402
 
