@@ -274,7 +274,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
         if (label == "install" and s_.install_ini is None) or (label == "remove" and not scn.has_removal(s_)):
             continue
         log = s.driver_log(log_path)
-        planted = {os.path.basename(p).lower() for p in s_.plants}
+        planted = {p.rsplit("\\", 1)[-1].lower() for p in s_.plants}
         c.eq(f"{label}: planted programs started", [],
              [image for image in log.child_images if image.lower() in planted])
         c.eq(f"{label}: driver time-out", False, log.timed_out)

@@ -12,7 +12,7 @@ from lib.checks import Checks
 from lib.install import DEFAULT_INSTALL_DIR, UNINSTALL_KEY, Expected, check_installation, join
 from lib.scenario import DIST, TOOLS, Case, Paths, Session
 from lib.uninstall import (INSTALL_LOG, REBOOT_TEXT, Plan, RemovalCase, Snapshot, check_after_removal,
-                           check_after_restart, check_install_run, group_question, listing_command,
+                           check_after_restart, check_install_run, group_question, listing_command, make_files_command,
                            pending_operations, read_listing)
 from lib.winereg import Registry
 from lib.wineenv import WINDOWS_VERSIONS
@@ -391,6 +391,7 @@ def xp_wizard_uninstall(case: RemovalCase, paths: Paths, c: Checks) -> None:
     prefix.run_session([s.set_version_command(),
                         s.driver_command([join(DIST, "Setup.exe")], DIST, {"VORTAN FTP Install": "OK"}, 120,
                                          log=INSTALL_LOG),
+                        *make_files_command(prefix, plan.working_paths()),
                         listing_command(prefix, [exp.install_dir, exp.working_dir], before_file)],
                        "install", 300)
     check_install_run(c, s.driver_log(INSTALL_LOG), exp)
@@ -462,9 +463,10 @@ CASES = [
     RemovalCase(name="xp_wizard_uninstall_machine_working_dir", run=xp_wizard_uninstall, windows="winxp",
                 ini=setupini.merge(setupini.QUIET_ALL_KEYS,
                                    {"FTPSetup": {"BaseRegistry": "1", "UsePersonalFolderAsWorkingDir": "Y"}}),
+                working_files=(r"Transfer\queue.dat", "notes.txt"),
                 summary="XP, BaseRegistry 1 with the personal working folder (recorded in HKLM), the installed "
                         "Unins.Exe through the wizard without a SETUP.INI: the working folder under "
-                        "Documents is removed too"),
+                        "Documents and the data in it are removed too"),
     Case(name="xp_wizard_cancel", run=xp_wizard_cancel, windows="winxp",
          summary="XP, nothing installed: Uninstall gives the error box and stays on page 1; Cancel on the "
                  "directories page: no box; nothing changed"),
