@@ -36,25 +36,27 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// Converts the file's bytes to ANSI text: UTF-8 and UTF-16 files (with a
-// byte order mark) are accepted as Windows accepts them.
-std::string DecodeIni(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    std::vector<wchar_t> w(bytes.size() + 1);
-    std::string utf8(bytes.begin() + 3, bytes.end());
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), w.data(),
-                                static_cast<int>(w.size()));
+// Converts the file's bytes to the ANSI text the profile reader works on.
+// Only Windows 2000 and later take a Unicode file: UTF-16 little-endian
+// with its mark FF FE. Windows 95, 98 and NT 4.0 read the same file as bytes
+// (the NULs end every line's text, so no section or key is seen), and no
+// Windows takes a UTF-8 mark: its three bytes join the first line, so a
+// section header there is not one. Evidence: the documented behaviour of
+// WritePrivateProfileStringA ("If the file was created using Unicode
+// characters, the function writes Unicode characters", i.e. a file that
+// starts with the UTF-16 mark); developer measurements per family (Windows
+// 2000 and later read a UTF-16LE file through the ANSI and the wide
+// functions, NT 4.0 and 95/98/Me through neither; on Windows 10 21H1 a
+// UTF-8 mark made the first section's keys unreadable, and a reversed
+// (big-endian) mark was not taken). Wine differs: its profile reader
+// (PROFILE_DetectTextEncoding in dlls/kernel32/profile.c) takes a UTF-8
+// mark and both UTF-16 marks on every version; winsim follows Windows.
+std::string DecodeIni(const State& s, const std::vector<uint8_t>& bytes) {
+  bool unicodeAware = s.platform == VER_PLATFORM_WIN32_NT && s.major >= 5;
+  if (unicodeAware && bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
     std::string r;
-    for (int i = 0; i < n; ++i) r += UnicodeToCp1252(static_cast<uint32_t>(w[static_cast<size_t>(i)]), nullptr);
-    return r;
-  }
-  if (bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-    bool le = bytes[0] == 0xFF;
-    std::string r;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      uint32_t c = le ? (bytes[i] | (bytes[i + 1] << 8)) : ((bytes[i] << 8) | bytes[i + 1]);
-      r += UnicodeToCp1252(c, nullptr);
-    }
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      r += UnicodeToCp1252(static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8)), nullptr);
     return r;
   }
   return std::string(bytes.begin(), bytes.end());
@@ -118,7 +120,7 @@ std::optional<std::string> ReadProfile(State& s, LPCSTR file) {
   NodePtr n = s.Lookup(p);
   if (!n || n->isDir) return std::nullopt;
   if (s.CheckShare(n.get(), kAccRead, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) return std::nullopt;
-  return DecodeIni(n->data);
+  return DecodeIni(s, n->data);
 }
 
 // Copies a list of NUL-terminated strings followed by one more NUL, with the

@@ -1,0 +1,92 @@
+// Plays runs of the real setup program on a simulated machine and writes the
+// canonical dump of what they leave: boxes, processes, registry, files,
+// shell and restart-time operations. The parity tests compare this dump with
+// the one taken under Wine, and setupcheck's preview shows it, so a preview
+// says only what the parity tests hold against Wine.
+#pragma once
+
+#include <winsim/machine.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace setupcheck {
+
+// A starting state and the runs to play (the format is described in
+// tests/scenarios/README.md).
+struct Scenario {
+  std::string name;
+  std::string windows;                 // 95, 98, NT4, 2000, XP, 7, 10
+  std::string installIni, removeIni;   // the SETUP.INI of each run
+  bool hasInstall = false, hasRemove = false;
+  std::vector<std::string> missing;    // distribution files taken away
+  std::string held;                    // relative to the installation directory
+  struct Seed { HKEY hive; std::string key, name; DWORD type; std::vector<uint8_t> data; };
+  std::vector<Seed> registry;          // values in place before the first run
+  std::vector<std::string> readonly;   // read-only files made in the installation directory first
+  std::map<std::string, std::vector<std::string>> answers;  // caption -> answers in turn
+  std::optional<int> yesNoAnswer;      // for Yes/No boxes nobody scripted (IDYES or IDNO)
+  std::string group;                   // the group the dump shows, when not SETUP.INI's
+  std::string workdir;                 // an explicit working directory, dumped as well
+  bool noProgman = false;              // no Program Manager DDE service through both runs
+  bool removerInstalled = false;       // the removal run is the installed UNINS.EXE, no SETUP.INI
+  std::vector<std::string> plants;     // programs planted before the first run; none may start
+  std::string installWizard, removeWizard;  // the user's steps in that run's wizard
+  std::string error;                   // why the file is unusable
+};
+
+Scenario ParseScenario(const std::string& text, const std::string& name);
+Scenario ReadScenario(const std::filesystem::path& file);
+
+// The user's steps in the Wine driver's words, as winsim's scripted user;
+// steps that cannot be played go to *errors.
+std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector<std::string>* errors);
+
+// The wizard's defaults as a user who only agrees and presses on would take
+// them: installation, and removal through page 1's Uninstall.
+extern const char kDefaultInstallWizard[];
+extern const char kDefaultRemoveWizard[];
+
+std::optional<winsim::WindowsVersion> VersionOf(const std::string& name);
+std::string VersionName(winsim::WindowsVersion version);
+const std::vector<winsim::WindowsVersion>& AllVersions();
+
+// The value the profile reader gives for a plain ANSI text (first matching
+// section and key, without regard to case).
+std::string IniValue(const std::string& ini, const std::string& section, const std::string& key);
+
+// What the runs left.
+struct Dump {
+  std::string name;
+  // boxes, processes, registry, files, shell, restart: in that order.
+  std::vector<std::pair<std::string, std::vector<std::string>>> sections;
+  // Per run: "install | installed", "remove | restart required", ...
+  std::vector<std::string> outcome;
+  // Why the play itself went wrong (a wizard step that could not be taken,
+  // a resource file missing); empty when it went as scripted.
+  std::vector<std::string> errors;
+  std::string Text() const;  // the canonical dump the parity comparison reads
+};
+
+// A distribution directory of the host, read once: its directories and
+// files relative to it, with '\\' separators.
+struct Distribution {
+  std::vector<std::string> dirs;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+};
+// False with *why when the directory cannot be read.
+bool ReadDistribution(const std::filesystem::path& dir, Distribution* out, std::string* why);
+
+// Lays the distribution out in C:\dist. QXFTP.DL_ becomes a loadable
+// stand-in of the server (winsim loads only its own DLL images).
+void SeedDistribution(winsim::Machine& m, const Distribution& dist);
+
+// Plays the scenario on a fresh machine of its Windows version holding the
+// distribution; res is the compiled resource file the wizard needs ("" when
+// there is none: a wizard run then fails with a note in errors).
+Dump Play(const Scenario& s, const Distribution& dist, const std::string& res);
+
+}  // namespace setupcheck
