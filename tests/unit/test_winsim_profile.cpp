@@ -102,14 +102,42 @@ TEST_F(ProfileTest, HugeFilesAndHugeValuesStayBounded) {
   EXPECT_EQ(Get("S", "last"), "found");
 }
 
-TEST_F(ProfileTest, UnicodeFilesWithAByteOrderMarkAreRead) {
-  std::string utf16 = "\xFF\xFE";
-  for (char c : std::string("[S]\r\nk=caf\xE9\r\n")) {
-    utf16 += c;
-    utf16 += '\0';
+std::string Utf16(const std::string& ansi, bool bigEndian = false) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ansi) out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+  return out;
+}
+
+// What each family's profile reader makes of a value in a UTF-16LE file:
+// read from Windows 2000 on, unseen before (the bytes' NULs end each line).
+TEST_F(ProfileTest, Utf16LittleEndianIsReadFromWindows2000On) {
+  const std::pair<WindowsVersion, std::string> expected[] = {
+      {WindowsVersion::Win95, ""},          {WindowsVersion::Win98, ""},
+      {WindowsVersion::NT4, ""},            {WindowsVersion::Win2000, "caf\xE9"},
+      {WindowsVersion::XP, "caf\xE9"},      {WindowsVersion::Win7, "caf\xE9"}};
+  for (const auto& [version, value] : expected) {
+    Use(version);
+    Ini(Utf16("[S]\r\nk=caf\xE9\r\n"));
+    EXPECT_EQ(Get("S", "k"), value) << "version " << static_cast<int>(version);
   }
-  Ini(utf16);
-  EXPECT_EQ(Get("S", "k"), "caf\xE9");
+}
+
+TEST_F(ProfileTest, Utf16BigEndianIsReadByNoWindows) {
+  Ini(Utf16("[S]\r\nk=v\r\n", true));
+  EXPECT_EQ(Get("S", "k"), "");
+}
+
+// No Windows takes the UTF-8 mark: it joins the first line, so a section
+// header there is lost with its keys; later sections read as usual.
+TEST_F(ProfileTest, Utf8MarkHidesTheSectionOnTheFirstLine) {
+  for (WindowsVersion version : {WindowsVersion::Win98, WindowsVersion::XP, WindowsVersion::Win7}) {
+    Use(version);
+    Ini("\xEF\xBB\xBF[FTPSetup]\r\nQuietModeInstall=Y\r\n[Program Group]\r\nGroupName=Tools\r\n");
+    EXPECT_EQ(Get("FTPSetup", "QuietModeInstall"), "") << "version " << static_cast<int>(version);
+    EXPECT_EQ(Get("Program Group", "GroupName"), "Tools") << "version " << static_cast<int>(version);
+    Ini("\xEF\xBB\xBF\r\n[FTPSetup]\r\nQuietModeInstall=Y\r\n");
+    EXPECT_EQ(Get("FTPSetup", "QuietModeInstall"), "Y") << "the mark alone on the first line harms nothing";
+  }
 }
 
 TEST_F(ProfileTest, NullSectionListsSectionNamesWithTheDoubleNul) {
