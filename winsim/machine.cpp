@@ -150,6 +150,15 @@ static VersionInfo InfoFor(WindowsVersion v) {
       return {5, 1, 2600, VER_PLATFORM_WIN32_NT, "Service Pack 3"};
     case WindowsVersion::Win7:
       return {6, 1, 7601, VER_PLATFORM_WIN32_NT, "Service Pack 1"};
+    case WindowsVersion::Win10:
+      // Windows 10 is 10.0, but GetVersionExA tells a program 6.2 (build
+      // 9200, Windows 8) unless its manifest names Windows 8.1 or 10 among
+      // its supportedOS entries or its PE header asks for 6.3 or later; the
+      // platform documentation says so ("Applications not manifested for
+      // Windows 8.1 or Windows 10 will return the Windows 8 OS version value
+      // (6.2)") and Wine does the same (init_current_version in
+      // dlls/kernelbase/version.c). Setup.exe's manifest names none.
+      return {6, 2, 9200, VER_PLATFORM_WIN32_NT, ""};
   }
   return {5, 1, 2600, VER_PLATFORM_WIN32_NT, ""};
 }
@@ -215,6 +224,7 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
       appData = profile + "\\Application Data";
       break;
     case WindowsVersion::Win7:
+    case WindowsVersion::Win10:
       win = "C:\\Windows";
       sys = "C:\\Windows\\system32";
       profile = "C:\\Users\\User";
@@ -233,11 +243,13 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
   MakeDirs(temp);
   MakeDirs("C:\\Program Files");
 
-  std::string startMenu = version == WindowsVersion::Win7 ? appData + "\\Microsoft\\Windows\\Start Menu"
+  // Windows 7 and 10 share the profile layout under C:\Users.
+  const bool users = version == WindowsVersion::Win7 || version == WindowsVersion::Win10;
+  std::string startMenu = users ? appData + "\\Microsoft\\Windows\\Start Menu"
                                                           : profile + "\\Start Menu";
-  std::string commonStartMenu = version == WindowsVersion::Win7 ? allUsers + "\\Start Menu" : allUsers + "\\Start Menu";
+  std::string commonStartMenu = users ? allUsers + "\\Start Menu" : allUsers + "\\Start Menu";
   std::string desktop = profile + "\\Desktop";
-  std::string commonDesktop = version == WindowsVersion::Win7 ? "C:\\Users\\Public\\Desktop" : allUsers + "\\Desktop";
+  std::string commonDesktop = users ? "C:\\Users\\Public\\Desktop" : allUsers + "\\Desktop";
   programs = startMenu + "\\Programs";
   commonPrograms = commonStartMenu + "\\Programs";
 

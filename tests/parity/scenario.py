@@ -6,7 +6,7 @@ and writes the same dump; keep the two in step.
 A scenario file: "key: value" lines (# starts a comment), then raw blocks
 that each start with a "--- NAME" line:
 
-    windows: xp                      95, 98, NT4, 2000, XP or 7
+    windows: xp                      95, 98, NT4, 2000, XP, 7 or 10
     summary: one line
     missing: QXFTP.HL_               a distribution file taken away (repeatable)
     held: Transfer\\busy.dat          made in the installation directory after the
@@ -44,7 +44,7 @@ from dataclasses import dataclass, field
 
 SECTIONS = ("boxes", "processes", "registry", "files", "shell", "restart")
 WINDOWS = {"95": "win95", "98": "win98", "nt4": "nt40", "nt 4.0": "nt40", "2000": "win2k", "xp": "winxp",
-           "7": "win7"}
+           "7": "win7", "10": "win10"}
 
 
 @dataclass

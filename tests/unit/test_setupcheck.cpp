@@ -183,6 +183,11 @@ TEST_F(CheckTest, LengthGroupNameOverSixtyThreeCharacters) {
                          "[Program Group] GroupName"), "warning", "longer than 63 characters");
 }
 
+TEST_F(CheckTest, LengthSupportLineOverTheProfileBuffer) {
+  EXPECT_FINDING(WithIni(std::string(kQuiet) + "[Support]\r\nLine1=" + std::string(300, 's') + "\r\n",
+                         "[Support] Line1"), "warning", "records only the first 259 in the registry");
+}
+
 TEST_F(CheckTest, QuietBothKeysOnlyTheInstallationRuns) {
   EXPECT_FINDING(WithIni(QuietWith("DestinationDir=C:\\Apps\\FTP\r\nQuietModeUnInstall=Y\r\n"),
                          "[FTPSetup] QuietModeUnInstall"), "warning", "only the installation runs");

@@ -670,14 +670,19 @@ void Checker::Distribution(const setupcheck::Distribution& dist) {
     Warn("distribution", "The distribution holds " + std::to_string(dist.files.size()) +
                              " files; every one is copied into the installation (plain files without a place of "
                              "their own into Config, folders whole). Make sure they are all meant to ship.");
-  // Folders that are copied whole into the installation directory.
-  static const std::set<std::string> systemFolders = {"system volume information", "$recycle.bin", "recycler",
-                                                      "__macosx", ".git", ".svn", ".hg", "cvs", ".ds_store"};
+  // Folders that are copied whole into the installation directory. The
+  // program leaves out entries that are both hidden and system, which
+  // Windows makes of these folders at a drive root; a copy on a share has
+  // lost those attributes and goes with the rest.
+  static const std::set<std::string> systemFolders = {"system volume information", "$recycle.bin", "recycler"};
+  static const std::set<std::string> toolFolders = {"__macosx", ".git", ".svn", ".hg", "cvs"};
   for (const std::string& dir : dist.dirs) {
     if (dir.find('\\') != std::string::npos) continue;
-    if (systemFolders.count(Lower(dir)) || dir[0] == '.')
-      Warn(dir, "This hidden or system folder of the distribution is copied whole into the installation "
-                "directory.");
+    if (systemFolders.count(Lower(dir)))
+      Warn(dir, "This system folder is skipped only while it is hidden and system; otherwise it is copied whole "
+                "into the installation directory.");
+    else if (toolFolders.count(Lower(dir)) || dir[0] == '.')
+      Warn(dir, "This hidden folder of the distribution is copied whole into the installation directory.");
   }
 }
 
@@ -721,6 +726,27 @@ void Checker::Played(const IniText& ini, const setupcheck::Distribution& dist, c
         for (const std::string& line : d.sections[0].second) failureBoxes += (failureBoxes.empty() ? "" : "; ") + line;
     }
     if (p.version != WindowsVersion::XP) continue;
+    // Support and About values as the registry records them.
+    for (const IniLine& k : ini.keys) {
+      if (!k.value || k.sectionIndex > 0 || k.value->size() <= kPathSize - 1) continue;
+      std::string section = Lower(k.section) == "support" ? "Support" : Lower(k.section) == "about" ? "About" : "";
+      if (section.empty()) continue;
+      std::string prefix = "val HKLM\\Software\\VORTAN\\FTP\\" + section + " : ";
+      std::string stored;
+      bool found = false;
+      for (const std::string& line : d.sections[2].second) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        size_t eq = line.find(" = REG_SZ \"", prefix.size());
+        if (eq == std::string::npos || Lower(line.substr(prefix.size(), eq - prefix.size())) != Lower(k.key)) continue;
+        stored = line.substr(eq + 11, line.size() - eq - 12);
+        found = true;
+      }
+      Warn(Subject(section, k.key), Quoted(*k.value) + " is longer than " + std::to_string(kPathSize - 1) +
+                                        " characters; the program " +
+                                        (found && !stored.empty() ? "records only the first " +
+                                                                        std::to_string(stored.size()) + " in the registry."
+                                                                  : "records nothing of it in the registry."));
+    }
     for (const std::string& line : d.sections[3].second) {
       size_t at = line.find("\\Config\\");
       if (line.rfind("file ", 0) != 0 || at == std::string::npos) continue;
@@ -767,7 +793,9 @@ std::string CheckReport::Text() const {
     out += std::string(f.severity == Severity::Error ? "error" : "warning") + ": " + f.subject + ": " + f.text + "\n";
   size_t errors = std::count_if(findings.begin(), findings.end(),
                                 [](const Finding& f) { return f.severity == Severity::Error; });
-  out += std::to_string(errors) + " errors, " + std::to_string(findings.size() - errors) + " warnings\n";
+  size_t warnings = findings.size() - errors;
+  out += std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
+         (warnings == 1 ? " warning\n" : " warnings\n");
   return out;
 }
 

@@ -3,7 +3,7 @@
 // code over winsim.
 //
 //   setupcheck check DIST [--ini FILE]
-//   setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|all]
+//   setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|10|all]
 //                      [--remove] [--wizard] [--answer yes|no] [--json]
 //                      [--state SCENARIO.scn] [--dump]
 //
@@ -27,7 +27,7 @@ constexpr int kCannotRun = 3;
 
 const char kUsage[] =
     "usage: setupcheck check DIST [--ini FILE]\n"
-    "       setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|all] [--remove] [--wizard]\n"
+    "       setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|10|all] [--remove] [--wizard]\n"
     "                          [--answer yes|no] [--json] [--state SCENARIO.scn] [--dump]\n";
 
 int Fail(const std::string& message) {
@@ -88,7 +88,7 @@ int RunPreview(const fs::path& dist, const std::optional<fs::path>& iniFile, con
     } else if (auto v = VersionOf(windows)) {
       versions.push_back(*v);
     } else {
-      return Fail("--windows " + windows + ": not one of 95, 98, nt4, 2000, xp, 7, all");
+      return Fail("--windows " + windows + ": not one of 95, 98, nt4, 2000, xp, 7, 10, all");
     }
     for (winsim::WindowsVersion v : versions) runs.push_back({v, Play(PreviewScenario(request, v), files, ResourcePath())});
   }

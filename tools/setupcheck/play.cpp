@@ -653,6 +653,7 @@ std::optional<WindowsVersion> VersionOf(const std::string& w) {
   if (v == "2000") return WindowsVersion::Win2000;
   if (v == "xp") return WindowsVersion::XP;
   if (v == "7") return WindowsVersion::Win7;
+  if (v == "10") return WindowsVersion::Win10;
   return std::nullopt;
 }
 
@@ -664,6 +665,7 @@ std::string VersionName(WindowsVersion version) {
     case WindowsVersion::Win2000: return "2000";
     case WindowsVersion::XP: return "XP";
     case WindowsVersion::Win7: return "7";
+    case WindowsVersion::Win10: return "10";
   }
   return "?";
 }
@@ -671,7 +673,8 @@ std::string VersionName(WindowsVersion version) {
 const std::vector<WindowsVersion>& AllVersions() {
   static const std::vector<WindowsVersion> all = {WindowsVersion::Win95, WindowsVersion::Win98,
                                                   WindowsVersion::NT4,   WindowsVersion::Win2000,
-                                                  WindowsVersion::XP,    WindowsVersion::Win7};
+                                                  WindowsVersion::XP,    WindowsVersion::Win7,
+                                                  WindowsVersion::Win10};
   return all;
 }
 

@@ -29,7 +29,8 @@ struct UsageError : std::logic_error {
   using std::logic_error::logic_error;
 };
 
-enum class WindowsVersion { Win95, Win98, NT4, Win2000, XP, Win7 };
+// Win10 is the 32-bit edition (no WOW64 redirection of files or registry).
+enum class WindowsVersion { Win95, Win98, NT4, Win2000, XP, Win7, Win10 };
 
 // One observable action of the program, with its details as text. Numbers
 // are decimal, flags and styles "0x" upper-case hexadecimal, results "0" for
