@@ -280,6 +280,8 @@ TEST_F(CheckTest, DistributionHiddenFolderAndMissingSetupExe) {
   dist_.Put(".git/config", "[core]\n");
   dist_.Remove("Setup.exe");
   EXPECT_FINDING(About(".git"), "warning", "copied whole");
+  dist_.Put("RECYCLER/x.dat", "x");
+  EXPECT_FINDING(About("RECYCLER"), "warning", "skipped only while it is hidden and system");
   EXPECT_FINDING(About("Setup.exe"), "error", "no Setup.exe");
 }
 
