@@ -422,7 +422,7 @@ TEST_F(ToolTest, PreviewWizardWithItsDefaultsStartsHelpAndProgram) {
   Result r = Tool("preview " + Q(dist_.dir()) + " --wizard --windows 7");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("qxftp.chm"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("QXFTP.EXE  (in <Program Files>\\VORTAN\\FTP)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("QXFTP.EXE\"  (in <Program Files>\\VORTAN\\FTP)"), std::string::npos) << r.out;
 }
 
 TEST_F(ToolTest, PreviewOfAllVersionsListsOnlyWhatDiffers) {
