@@ -251,7 +251,8 @@ HMODULE serverModule = nullptr;
 DWORD WINAPI VerInstallFileThunk(DWORD flags, LPCSTR source, LPCSTR destination, LPCSTR sourceDir,
                                  LPCSTR destinationDir, LPCSTR currentDir, LPSTR temporary, PUINT temporaryLength) {
   char label[kLabelSize];
-  std::snprintf(label, sizeof(label), "%s -> %s", source, destination);
+  std::snprintf(label, sizeof(label), "%s -> %s", source != nullptr ? source : "",
+                destination != nullptr ? destination : "");
   NamedCall call(kVersion, "VerInstallFileA", label);
   return realVerInstallFile(flags, source, destination, sourceDir, destinationDir, currentDir, temporary,
                             temporaryLength);
@@ -530,10 +531,9 @@ HDDEDATA WINAPI TraceDdeTransaction(LPBYTE data, DWORD size, HCONV conversation,
                                     DWORD timeout, LPDWORD result) {
   char label[kLabelSize] = {};
   if (type == XTYP_EXECUTE && size == 0xFFFFFFFF && data != nullptr) {
-    // The command travels in a data handle: read its text before the
-    // handle passes to the DDE library. Charged to the set-up, not to the
-    // transaction.
-    Scope scope(kDdeSetup, "DdeAccessData");
+    // The command travels in a data handle: its text is read before the
+    // handle passes to the DDE library. This is the trace's own reading,
+    // not a call of the program, so it is not counted (microseconds).
     HDDEDATA handle = reinterpret_cast<HDDEDATA>(data);
     DWORD length = 0;
     LPBYTE text = DdeAccessData(handle, &length);
