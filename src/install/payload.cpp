@@ -280,6 +280,10 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     // path is not handed to the shell.
     PathBuffer arrival = {};
     if (!CopyText(arrival, kPathSize, setupState.installDir) || !JoinPath(arrival, kPathSize, name)) return;
+    // Copied to a directory that does not exist, a folder becomes that
+    // directory: its content would land in the installation directory itself.
+    DWORD target = GetFileAttributesA(destination);
+    if (target == INVALID_FILE_ATTRIBUTES || !(target & FILE_ATTRIBUTE_DIRECTORY)) return;
     ShellFileOperation(source, destination, FO_COPY);
     return;
   }

@@ -90,7 +90,12 @@ BYTE LoadAgreementText(HWND page) {
   expandedPath[std::strlen(expandedPath) - 1] = variant.plainText ? 't' : 'f';
 
   HANDLE file = CreateFileA(expandedPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (file == INVALID_HANDLE_VALUE) {
+    // Unreadable, the expanded copy is of no use to anyone: it goes as it
+    // would after reading.
+    DeleteFileA(expandedPath);
+    return 0;
+  }
   // Whatever lies beyond the variant's read limit is not shown.
   std::vector<char> text(variant.readLimit + 1, '\0');
   DWORD read = 0;

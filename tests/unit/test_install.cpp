@@ -440,6 +440,19 @@ TEST_F(InstallTest, RemainingEntriesGoToTheirPlaces) {
 
 // ---- Registry records --------------------------------------------------------
 
+TEST_F(InstallTest, NoFolderIsCopiedWhenTheInstallationDirectoryCouldNotBeMade) {
+  // The third directory of the tree is the installation directory itself.
+  m().faults.failCall = winsim::Faults::CallFailure{"CreateDirectoryA", 3, 0};
+  Install(QuietIni());
+  ASSERT_EQ(Events("FailedCall").size(), 1u);
+  EXPECT_NE(Events("FailedCall")[0].find("|ERROR_ACCESS_DENIED|" + std::string(kDir)), std::string::npos)
+      << Events("FailedCall")[0];
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  EXPECT_FALSE(m().Exists(In("guide.txt"))) << "the Docs folder's content in place of the directory";
+  EXPECT_FALSE(m().Exists(In("Deep\\more.txt")));
+  EXPECT_TRUE(Events("SHFileOperation").empty());
+}
+
 TEST_F(InstallTest, SettingsKeyHoldsExactTypesAndSizes) {
   Install(QuietIni(kDir, "ProfileMode=Y\r\nLock=1\r\nLockFTP=-2\r\n"));
   EXPECT_EQ(RegBytes(HKEY_LOCAL_MACHINE, kKey, "BaseRegistry"), std::vector<uint8_t>{0});

@@ -252,6 +252,15 @@ TEST_F(WizardTest, UnwritableTemporaryDirectoryLeavesTheAgreementEmpty) {
   EXPECT_FALSE(m().Exists(m().TempDir() + "qxsla.rtf"));
 }
 
+TEST_F(WizardTest, AnExpandedAgreementThatCannotBeOpenedIsNotLeftBehind) {
+  m().faults.failCall = winsim::Faults::CallFailure{"CreateFileA", 2, 1};  // the second: opening the expanded text
+  Run({Next(), See([](WizardView& v) { EXPECT_EQ(v.Text(IDC_AGREEMENT), ""); }), Cancel()});
+  ASSERT_EQ(Events("FailedCall").size(), 1u);
+  EXPECT_NE(Events("FailedCall")[0].find("qxsla.rtf"), std::string::npos) << Events("FailedCall")[0];
+  EXPECT_FALSE(m().Exists(m().TempDir() + "qxsla.rtf"));
+  EXPECT_FALSE(m().Exists(m().TempDir() + "qxsla.rt_"));
+}
+
 // ---- Directories -------------------------------------------------------------------
 
 TEST_F(WizardTest, PersonalFolderBindingFillsAndLocksTheWorkingDirectory) {
