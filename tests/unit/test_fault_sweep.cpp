@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -303,8 +304,9 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
     return left;
   }
 
+  // room: the road runs on a C: drive with only that many bytes free.
   void Run(Tally& tally, WindowsVersion version, Road road, std::optional<winsim::Faults::CallFailure> fault,
-           const std::string& label) {
+           const std::string& label, std::optional<uint64_t> room = std::nullopt) {
     Prepare(version, road);
     if (HasFatalFailure()) return;
     installFailure_.clear();
@@ -312,6 +314,11 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
     auto fail = [&](const std::string& what) { tally.failures.push_back(std::string(RoadName(road)) + ", " + where + ": " + what); };
     size_t before = m().calls().size();
     Snapshot start = Take(m());
+    uint64_t used = m().VolumeUsed("C:\\");
+    if (room) {
+      m().SetVolumeCapacity("C:\\", used + *room);
+      ++tally.runs;
+    }
     if (fault) {
       fault->nth += before;
       m().faults.failCall = *fault;
@@ -319,6 +326,8 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
     }
     RunRoad(road);
     m().faults.failCall.reset();
+    if (room) m().SetVolumeCapacity("C:\\", UINT64_MAX);
+    written_ = m().VolumeUsed("C:\\") > used ? m().VolumeUsed("C:\\") - used : 0;
     auto failed = m().journal().OfKind("FailedCall");
     where = label + (failed.empty() ? " (never reached)" : " on " + failed[0].fields[3]);
     failedFunction_ = failed.empty() ? "" : failed[0].fields[0];
@@ -356,7 +365,7 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
       bool inPlace = PayloadInPlace();
       if (!inPlace && Shown(kSuccessText)) fail("the success text over a failed payload");
       if (inPlace && Shown(kFailureText)) fail("the failure text over a complete payload");
-      if (!fault && !Shown(kSuccessText)) fail("no success text without a fault");
+      if (!fault && !room && !Shown(kSuccessText)) fail("no success text without a fault");
       // The installation is removed again by a fresh process without faults.
       installFailure_ = failedFunction_;
       installFailureDetail_ = failedDetail_;
@@ -369,7 +378,7 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
       RunRoad(Road::QuietRemoval);
     }
     bool removed = Shown(kRemovedText) || Shown(kRebootText);
-    if (!Installs(road) && !fault && !removed) fail("no completion text without a fault");
+    if (!Installs(road) && !fault && !room && !removed) fail("no completion text without a fault");
     m().Restart();
     if (removed) {
       for (const std::string& rel : m().Tree(kDir))
@@ -422,6 +431,7 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
   size_t unrecorded_ = 0;
   std::string failedFunction_, failedDetail_, installFailure_, installDir_ = kDir;
   std::string installFailureDetail_;
+  uint64_t written_ = 0;  // bytes the last road added to C:
   bool driveRelative_ = false;
 
   // What a removal may leave when one call failed: the directory that call
@@ -468,6 +478,28 @@ TEST_P(FaultSweep, EveryCallFailingInTurnKeepsTheInvariants) {
               tally.failures.size());
   RecordProperty("injection_points", static_cast<int>(tally.points));
   RecordProperty("runs", static_cast<int>(tally.runs));
+  EXPECT_TRUE(tally.failures.empty()) << tally.failures.size() << " invariant failures";
+  for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) ADD_FAILURE() << tally.failures[i];
+}
+
+// The same roads on a C: drive that fills up: at 32 points of what the road
+// writes, from no free byte at all on.
+TEST_P(FaultSweep, AFullDiskAtEveryPointKeepsTheInvariants) {
+  const SweepParam p = GetParam();
+  Tally tally;
+  Run(tally, p.version, p.road, std::nullopt, "no fault");
+  ASSERT_TRUE(tally.failures.empty()) << tally.failures.front();
+  uint64_t written = written_;
+  const uint64_t points = 32;
+  for (uint64_t i = 0; i < points; ++i) {
+    uint64_t room = written * i / points;
+    if (i > 0 && room == written * (i - 1) / points) continue;
+    Run(tally, p.version, p.road, std::nullopt, "a full disk with " + std::to_string(room) + " bytes free", room);
+    if (HasFatalFailure()) return;
+  }
+  std::printf("full disk: %s on %s: %llu bytes written, %zu runs, %zu invariant failures\n", RoadName(p.road),
+              p.version == WindowsVersion::Win98 ? "Windows 98" : "Windows XP", static_cast<unsigned long long>(written),
+              tally.runs, tally.failures.size());
   EXPECT_TRUE(tally.failures.empty()) << tally.failures.size() << " invariant failures";
   for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) ADD_FAILURE() << tally.failures[i];
 }
