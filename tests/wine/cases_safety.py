@@ -49,7 +49,13 @@ def _removal_commands(s: Session) -> list:
 
 def full_drive(case: Case, paths: Paths, c: Checks) -> None:
     """A quiet installation into D:\\VORTAN FTP on a drive of 200 KB without
-    ShortCut (so the boxes show), then a quiet removal."""
+    ShortCut (so the boxes show), then a quiet removal.
+
+    Measured here: QXFTP.EXE fits, UNINS.EXE's expansion stops in a partial
+    verXXXX.tmp, the other program files leave empty ones, and every plain
+    file the copy stage could not finish stays as an empty file: Wine's
+    CopyFileA keeps a destination it could not write, where Windows deletes
+    it (winsim follows Windows)."""
     s = case.session = Session(paths, case.name, case.windows)
     s.make_dist()
     mount = os.path.join(s.prefix.root, "drive_d")
