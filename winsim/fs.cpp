@@ -62,9 +62,9 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
   unsigned char c0 = static_cast<unsigned char>(s[0]);
   if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') {
     // UNC: \\server\share is the root.
-    size_t serverEnd = s.find('\\', 2);
+    size_t serverEnd = FindChar(s, '\\', 2);
     if (serverEnd == std::string::npos || serverEnd == 2) return ERROR_BAD_NETPATH;
-    size_t shareEnd = s.find('\\', serverEnd + 1);
+    size_t shareEnd = FindChar(s, '\\', serverEnd + 1);
     if (shareEnd == std::string::npos) shareEnd = s.size();
     if (shareEnd == serverEnd + 1) return ERROR_BAD_NETPATH;
     r.root = s.substr(0, shareEnd);
@@ -93,10 +93,11 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
 
   size_t start = i;
   std::vector<std::string> comps;
-  for (size_t k = start; k <= s.size(); ++k) {
-    if (k == s.size() || s[k] == '\\') {
+  for (size_t k = start;; k += CharLength(s, k)) {
+    if (k >= s.size() || s[k] == '\\') {
       comps.push_back(s.substr(start, k - start));
       start = k + 1;
+      if (k >= s.size()) break;
     }
   }
   for (size_t ci = 0; ci < comps.size(); ++ci) {
@@ -107,8 +108,9 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
       if (!r.parts.empty()) r.parts.pop_back();
       continue;
     }
-    for (unsigned char ch : comp)
-      if (IsInvalidNameChar(ch, allowWildcards && last)) return ERROR_INVALID_NAME;
+    for (size_t k = 0; k < comp.size(); k += CharLength(comp, k))
+      if (CharLength(comp, k) == 1 && IsInvalidNameChar(static_cast<unsigned char>(comp[k]), allowWildcards && last))
+        return ERROR_INVALID_NAME;
     if (!(allowWildcards && last)) {
       // Win32 normalisation: a segment loses one trailing period ("FTP."
       // is "FTP"); the last segment loses all trailing periods and blanks.
@@ -158,7 +160,7 @@ static NodePtr FindChild(const FsNode& dir, const std::string& name) {
   auto it = dir.children.find(u);
   if (it != dir.children.end()) return it->second;
   for (auto& kv : dir.children)
-    if (kv.second->shortName == u) return kv.second;
+    if (!kv.second->shortName.empty() && kv.second->shortName == u) return kv.second;
   return nullptr;
 }
 
@@ -223,41 +225,56 @@ static bool Valid83Char(unsigned char c) {
   return std::strchr("$%'-_@~`!(){}^#&", c) != nullptr && c != 0;
 }
 
+// A double-byte character is one valid character of two bytes in an 8.3
+// name (its trail byte may be 0x5C or 0x7C without being "\\" or "|").
+static bool Valid83Part(const std::string& part) {
+  for (size_t i = 0; i < part.size(); i += CharLength(part, i))
+    if (CharLength(part, i) == 1 && !Valid83Char(static_cast<unsigned char>(part[i]))) return false;
+  return true;
+}
+
 static bool Is83(const std::string& name) {
   if (name.empty() || name[0] == '.') return false;
-  size_t dot = name.find('.');
-  if (dot != std::string::npos && name.find('.', dot + 1) != std::string::npos) return false;
+  size_t dot = FindChar(name, '.');
+  if (dot != std::string::npos && FindChar(name, '.', dot + 1) != std::string::npos) return false;
   std::string base = name.substr(0, dot);
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
-  for (unsigned char c : base)
-    if (!Valid83Char(c)) return false;
-  for (unsigned char c : ext)
-    if (!Valid83Char(c)) return false;
-  return true;
+  return Valid83Part(base) && Valid83Part(ext);
 }
 
 static std::string Clean83(const std::string& s) {
   std::string r;
-  for (unsigned char c : s) {
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i)) {
+    if (CharLength(s, i) == 2) {
+      r.append(s, i, 2);
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(s[i]);
     if (c == ' ' || c == '.') continue;
     r += Valid83Char(c) ? UpperChar(static_cast<char>(c)) : '_';
   }
   return r;
 }
 
+// The longest start of s of at most limit bytes that does not split a
+// double-byte character.
+static std::string CutAtCharacter(const std::string& s, size_t limit) {
+  size_t keep = 0;
+  while (keep < s.size() && keep + CharLength(s, keep) <= limit) keep += CharLength(s, keep);
+  return s.substr(0, keep);
+}
+
 static std::string MakeShortName(const FsNode& dir, const std::string& name) {
   if (Is83(name)) return Upper(name);
-  size_t dot = name.rfind('.');
+  size_t dot = FindLastChar(name, '.');
   if (dot == 0) dot = std::string::npos;  // a leading dot starts no extension
   std::string base = Clean83(name.substr(0, dot));
-  std::string ext = dot == std::string::npos ? "" : Clean83(name.substr(dot + 1));
-  if (ext.size() > 3) ext.resize(3);
+  std::string ext = dot == std::string::npos ? "" : CutAtCharacter(Clean83(name.substr(dot + 1)), 3);
   if (base.empty()) base = "_";
   for (int n = 1; n < 1000000; ++n) {
     std::string tail = "~" + std::to_string(n);
-    size_t keep = std::min(base.size(), 8 - tail.size());
-    std::string cand = base.substr(0, keep) + tail + (ext.empty() ? "" : "." + ext);
+    std::string cand = CutAtCharacter(base, 8 - tail.size()) + tail + (ext.empty() ? "" : "." + ext);
     bool taken = false;
     for (auto& kv : dir.children)
       if (kv.second->shortName == cand || kv.first == cand) taken = true;
@@ -272,7 +289,9 @@ NodePtr State::AddChild(const NodePtr& dir, const std::string& name, bool isDir)
   n->isDir = isDir;
   n->attrs = isDir ? 0 : FILE_ATTRIBUTE_ARCHIVE;
   n->created = n->written = n->accessed = Tick();
-  n->shortName = MakeShortName(*dir, name);
+  const FsNode* root = dir.get();
+  while (root->parent) root = root->parent;
+  if (!noShortNames.count(Upper(root->name))) n->shortName = MakeShortName(*dir, name);
   n->parent = dir.get();
   dir->children[Upper(name)] = n;
   dir->written = n->created;
@@ -308,7 +327,7 @@ std::string State::ShortPathOf(const PathParts& p) const {
     NodePtr next = FindChild(*cur, p.parts[i]);
     if (!next) return "";
     if (i) r += '\\';
-    r += next->shortName;
+    r += next->shortName.empty() ? next->name : next->shortName;
     cur = next;
   }
   return r;
@@ -321,8 +340,8 @@ std::string State::ShortFormOf(const std::string& input) const {
   size_t i = 0;
   PathParts at = cwd;
   if (in.size() >= 2 && in[0] == '\\' && in[1] == '\\') {
-    size_t serverEnd = in.find('\\', 2);
-    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : in.find('\\', serverEnd + 1);
+    size_t serverEnd = FindChar(in, '\\', 2);
+    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : FindChar(in, '\\', serverEnd + 1);
     if (shareEnd == std::string::npos) shareEnd = in.size();
     at.root = in.substr(0, shareEnd);
     at.parts.clear();
@@ -336,13 +355,17 @@ std::string State::ShortFormOf(const std::string& input) const {
   } else if (!in.empty() && in[0] == '\\') {
     at.parts.clear();
   }
+  // Whether out ends in a separator (its last byte may be a trail byte).
+  bool separated = false;
   while (i < in.size()) {
     if (in[i] == '\\') {
-      if (out.empty() || out.back() != '\\') out += '\\';
+      if (out.empty() || !separated) out += '\\';
+      separated = true;
       ++i;
       continue;
     }
-    size_t end = in.find('\\', i);
+    separated = false;
+    size_t end = FindChar(in, '\\', i);
     if (end == std::string::npos) end = in.size();
     std::string comp = in.substr(i, end - i);
     i = end;
@@ -360,7 +383,7 @@ std::string State::ShortFormOf(const std::string& input) const {
     PathParts norm;
     NodePtr n = Resolve(next.Join().c_str(), norm, false, false) ? nullptr : Lookup(norm);
     if (!n) return "";
-    out += n->shortName;
+    out += n->shortName.empty() ? n->name : n->shortName;
     at = norm;
   }
   return out;

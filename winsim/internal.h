@@ -16,8 +16,25 @@
 namespace winsim::detail {
 
 // ---- Text ------------------------------------------------------------------
-// Upper case as Windows folds ANSI (code page 1252) names: ASCII letters and
-// the accented Latin-1 letters.
+// The ANSI code page of the current machine (1252 without one). On the
+// double-byte code pages a lead byte and the byte after it are one
+// character: every walk over a path goes character by character, as the
+// system does, so that a trail byte 0x5C is never a separator.
+UINT AnsiCodePage();
+bool IsDoubleByteCodePage(UINT cp);
+bool IsLeadByteOf(UINT cp, unsigned char c);
+bool IsLeadByte(unsigned char c);
+// The length (1 or 2) of the character that starts at s[i].
+size_t CharLength(std::string_view s, size_t i);
+// The first (last) single-byte character c at or after from (a character
+// boundary), or npos.
+size_t FindChar(std::string_view s, char c, size_t from = 0);
+size_t FindLastChar(std::string_view s, char c);
+bool EndsWithChar(std::string_view s, char c);
+// Upper case as Windows folds ANSI names: ASCII letters, and on code page
+// 1252 the accented Latin-1 letters; double-byte characters are left as
+// they are (Windows would fold the full-width Latin letters among them,
+// which winsim does not model).
 char UpperChar(char c);
 std::string Upper(std::string_view s);
 bool IEquals(std::string_view a, std::string_view b);
@@ -234,6 +251,7 @@ struct State {
   WindowsVersion version = WindowsVersion::XP;
   DWORD major = 5, minor = 1, build = 2600, platform = VER_PLATFORM_WIN32_NT;
   std::string csd;
+  UINT acp = 1252;  // GetACP
   std::string windowsDir, systemDir, tempDir, programPath;
   PathParts cwd;
   std::vector<std::string> envPath;
@@ -249,6 +267,7 @@ struct State {
   // Files.
   std::map<std::string, NodePtr> drives;  // key: Upper(root); drives and UNC shares
   std::map<std::string, uint64_t> capacity;  // key: Upper(root); volumes with a byte budget
+  std::set<std::string> noShortNames;     // Upper(root) of volumes that make no 8.3 names
   std::vector<OpenRef> opens;
   int nextOpenId = 1;
   std::map<uintptr_t, FileHandle> files;

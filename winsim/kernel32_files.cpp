@@ -407,7 +407,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     e = ERROR_INVALID_PARAMETER;
   }
   size_t len = lpFileName ? std::strlen(lpFileName) : 0;
-  if (!e && len && (lpFileName[len - 1] == '\\' || lpFileName[len - 1] == '/')) e = ERROR_FILE_NOT_FOUND;
+  if (!e && len && (EndsWithChar(std::string_view(lpFileName, len), '\\') || lpFileName[len - 1] == '/'))
+    e = ERROR_FILE_NOT_FOUND;
   if (!e && p.parts.empty()) e = ERROR_FILE_NOT_FOUND;
   HANDLE result = INVALID_HANDLE_VALUE;
   if (!e) {

@@ -162,7 +162,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
   std::string want = Upper(lpModuleName);
   if (want.find('.') == std::string::npos) want += ".DLL";
   for (auto& m : s.modules) {
-    std::string base = Upper(m.path.substr(m.path.rfind('\\') + 1));
+    std::string base = Upper(m.path.substr(FindLastChar(m.path, '\\') + 1));
     if (base == want || Upper(m.path) == want) return m.handle;
   }
   s.lastError = ERROR_MOD_NOT_FOUND;
@@ -188,7 +188,7 @@ UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUni
     return 0;
   }
   std::string dir = lpPathName;
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
+  if (!dir.empty() && !EndsWithChar(dir, '\\')) dir += '\\';
   std::string prefix = Str(lpPrefixString).substr(0, 3);
   UINT unique = uUnique & 0xFFFF;
   auto nameFor = [&](UINT u) {
@@ -278,6 +278,10 @@ LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) {
   if (!dst || !src) return nullptr;
   return std::strcat(dst, src);
 }
+
+UINT WINAPI GetACP(void) { return S().acp; }
+
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) { return IsLeadByteOf(S().acp, TestChar) ? TRUE : FALSE; }
 
 static bool IsAnsiCodePage(UINT cp) { return cp == CP_ACP || cp == CP_THREAD_ACP || cp == 1252 || cp == CP_OEMCP; }
 
@@ -416,11 +420,11 @@ bool FindProgram(State& s, std::string name, std::string* found) {
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   if (base.find('.') == std::string::npos) name += ".exe";
   if (name.find_first_of("\\/:") != std::string::npos) return IsFile(s, name, found);
-  std::string programDir = s.programPath.substr(0, s.programPath.find_last_of('\\'));
+  std::string programDir = s.programPath.substr(0, FindLastChar(s.programPath, '\\'));
   std::vector<std::string> dirs = {programDir, s.cwd.Join(), s.systemDir, s.windowsDir};
   dirs.insert(dirs.end(), s.envPath.begin(), s.envPath.end());
   for (auto& d : dirs) {
-    std::string cand = d.empty() || d.back() == '\\' ? d + name : d + "\\" + name;
+    std::string cand = d.empty() || EndsWithChar(d, '\\') ? d + name : d + "\\" + name;
     if (IsFile(s, cand, found)) return true;
   }
   return false;

@@ -370,7 +370,7 @@ void Machine::SetSystemDir(const std::string& path) {
 
 void Machine::SetTempDir(const std::string& path) {
   MakeDirs(path);
-  state_->tempDir = path.empty() || path.back() == '\\' ? path : path + "\\";
+  state_->tempDir = path.empty() || EndsWithChar(path, '\\') ? path : path + "\\";
 }
 
 void Machine::SetProgramPath(const std::string& path) { state_->programPath = path; }
@@ -403,6 +403,12 @@ std::optional<std::string> Machine::EnvironmentVariable(const std::string& name)
 void Machine::SetComputerName(const std::string& name) {
   state_->computerName = name;
   if (state_->environment.count("COMPUTERNAME")) state_->environment["COMPUTERNAME"] = name;
+}
+
+void Machine::SetAnsiCodePage(UINT codePage) {
+  if (codePage != 1252 && !detail::IsDoubleByteCodePage(codePage))
+    throw UsageError(detail::Printf("winsim: code page %u is not simulated (1252, 932, 936, 949, 950)\n", codePage));
+  state_->acp = codePage;
 }
 
 // ---- File system --------------------------------------------------------------------------------
@@ -515,6 +521,16 @@ std::string Machine::ActualPath(const std::string& path) const {
   if (state_->Resolve(path.c_str(), p, false, false)) return "";
   NodePtr n = state_->Lookup(p);
   return n ? state_->PathOf(n.get()) : "";
+}
+
+void Machine::SetShortNames(const std::string& volume, bool made) {
+  std::string root = detail::Upper(volume);
+  while (root.size() > 2 && detail::EndsWithChar(root, '\\')) root.pop_back();
+  if (made) {
+    state_->noShortNames.erase(root);
+  } else {
+    state_->noShortNames.insert(root);
+  }
 }
 
 std::string Machine::ShortPath(const std::string& path) const {

@@ -166,11 +166,11 @@ HMODULE LoadModule(const std::string& asked, bool alteredSearch, const std::stri
         return m.handle;
       }
     }
-    std::string programDir = s.programPath.substr(0, s.programPath.find_last_of('\\'));
+    std::string programDir = s.programPath.substr(0, FindLastChar(s.programPath, '\\'));
     std::string firstDir = alteredSearch && !importer.empty() ? DirectoryOf(importer) : programDir;
     for (auto& d : SearchPlaces(s, firstDir)) {
       PathParts p;
-      std::string cand = d.empty() || d.back() == '\\' ? d + name : d + "\\" + name;
+      std::string cand = d.empty() || EndsWithChar(d, '\\') ? d + name : d + "\\" + name;
       if (s.Resolve(cand.c_str(), p)) continue;
       NodePtr n = s.Lookup(p);
       if (n && !n->isDir) {

@@ -4,16 +4,42 @@
 #include <cctype>
 #include <cstring>
 
+#include "internal.h"
+
 namespace winsim {
 namespace {
 
+using detail::CharLength;
+
+// The shell reads the commands as text of the ANSI code page: on a
+// double-byte code page a trail byte is part of its character, never a
+// delimiter, a forbidden character or a letter to fold.
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
+  for (size_t i = 0; i < a.size(); i += CharLength(a, i)) {
+    if (CharLength(a, i) == 2 || CharLength(b, i) == 2) {
+      if (a.compare(i, 2, b, i, 2) != 0) return false;
+      continue;
+    }
     const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
     if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
   }
   return true;
+}
+
+// The first single-byte character of set in text at or after p, or null.
+const char* FindAny(const char* p, const char* set) {
+  const std::string_view text(p);
+  for (size_t i = 0; i < text.size(); i += CharLength(text, i))
+    if (CharLength(text, i) == 1 && std::strchr(set, text[i])) return p + i;
+  return nullptr;
+}
+
+size_t FindLastSlash(const std::string& path) {
+  size_t found = std::string::npos;
+  for (size_t i = 0; i < path.size(); i += CharLength(path, i))
+    if (path[i] == '\\' || path[i] == '/') found = i;
+  return found;
 }
 
 // Groups are folders and items are .lnk files, so the shell replaces the
@@ -21,9 +47,9 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 // by '_' when it creates them.
 std::string FileNameOf(const std::string& name) {
   std::string out = name;
-  for (char& c : out) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::strchr("*/:<>?\\|", c)) c = '_';
+  for (size_t i = 0; i < out.size(); i += CharLength(name, i)) {
+    const unsigned char u = static_cast<unsigned char>(out[i]);
+    if (CharLength(name, i) == 1 && (u < 0x20 || std::strchr("*/:<>?\\|", out[i]))) out[i] = '_';
   }
   return out;
 }
@@ -46,7 +72,7 @@ bool ParseCommand(const char*& p, Command& cmd) {
   cmd = Command{};
   ++p;  // '['
   while (*p == ' ') ++p;
-  const char* end = std::strpbrk(p, " ,()[]\"");
+  const char* end = FindAny(p, " ,()[]\"");
   if (!end) return false;
   cmd.name.assign(p, end);
   p = end;
@@ -58,10 +84,10 @@ bool ParseCommand(const char*& p, Command& cmd) {
       const char* argEnd;
       if (*p == '"') {
         ++p;
-        argEnd = std::strchr(p, '"');  // no escape: the next quote ends it
+        argEnd = FindAny(p, "\"");  // no escape: the next quote ends it
         if (!argEnd) return false;
       } else {
-        argEnd = std::strpbrk(p, ",()[]");
+        argEnd = FindAny(p, ",()[]");
         if (!argEnd) return false;
         while (argEnd > p && argEnd[-1] == ' ') --argEnd;
       }
@@ -97,7 +123,7 @@ bool FindProgram(const std::string& cmdline, const std::function<bool(const std:
   std::string candidate = cmdline;
   for (;;) {
     if (!candidate.empty()) {
-      const size_t slash = candidate.find_last_of("\\/");
+      const size_t slash = FindLastSlash(candidate);
       const bool hasExtension = candidate.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
       const bool found = exists(candidate) || (!hasExtension && exists(candidate + ".exe"));
       if (found) {
@@ -113,7 +139,7 @@ bool FindProgram(const std::string& cmdline, const std::function<bool(const std:
 }
 
 std::string BaseNameWithoutExtension(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
+  const size_t slash = FindLastSlash(path);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos) base.resize(dot);

@@ -52,8 +52,8 @@ BOOL WINAPI Sim_SetupIterateCabinetA(PCSTR cabinet, DWORD reserved, PSP_FILE_CAL
     return finish(false);
   }
   std::string full = p.Join();
-  std::string dir = full.substr(0, full.find_last_of('\\') + 1);
-  std::string file = full.substr(full.find_last_of('\\') + 1);
+  std::string dir = full.substr(0, FindLastChar(full, '\\') + 1);
+  std::string file = full.substr(FindLastChar(full, '\\') + 1);
   CABINET_INFO_A ci{dir.c_str(), file.c_str(), "", 0, 0};
   handler(context, SPFILENOTIFY_CABINETINFO, reinterpret_cast<UINT_PTR>(&ci), 0);
 

@@ -121,7 +121,7 @@ DWORD CopyNode(State& s, const NodePtr& src, const NodePtr& dstDir, const std::s
   // The shell works within MAX_PATH: it neither creates a directory whose
   // path leaves no room for an 8.3 name nor a file past 259 characters.
   std::string dirPath = s.PathOf(dstDir.get());
-  size_t full = dirPath.size() + (dirPath.back() == '\\' ? 0 : 1) + name.size();
+  size_t full = dirPath.size() + (EndsWithChar(dirPath, '\\') ? 0 : 1) + name.size();
   if (!dst && full > (src->isDir ? MAX_PATH - 12 : MAX_PATH - 1)) return ERROR_FILENAME_EXCED_RANGE;
   if (src->isDir) {
     if (dst && !dst->isDir) return ERROR_ALREADY_EXISTS;
@@ -289,7 +289,7 @@ PIDLIST_ABSOLUTE WINAPI SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
   if (lpbi && s.browseAnswer) {
     r = MakePidl(*s.browseAnswer);
     if (lpbi->pszDisplayName) {
-      std::string name = s.browseAnswer->substr(s.browseAnswer->find_last_of('\\') + 1);
+      std::string name = s.browseAnswer->substr(FindLastChar(*s.browseAnswer, '\\') + 1);
       CopyOut(lpbi->pszDisplayName, MAX_PATH, name);
     }
   }

@@ -1,4 +1,6 @@
-// Text helpers: code page 1252 case folding and conversion, bounded copies.
+// Text helpers: the ANSI code page (1252, or one of the double-byte code
+// pages 932, 936, 949 and 950), its case folding and conversion, bounded
+// copies.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,9 +9,57 @@
 
 namespace winsim::detail {
 
+bool IsDoubleByteCodePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+
+// The lead-byte ranges of the double-byte code pages (their CPINFO
+// LeadByte tables): Shift-JIS leads with 0x81-0x9F and 0xE0-0xFC, the
+// Chinese and Korean code pages with 0x81-0xFE.
+bool IsLeadByteOf(UINT cp, unsigned char c) {
+  switch (cp) {
+    case 932:
+      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+      return c >= 0x81 && c <= 0xFE;
+    default:
+      return false;
+  }
+}
+
+UINT AnsiCodePage() { return HasCurrent() ? S().acp : 1252; }
+
+bool IsLeadByte(unsigned char c) { return IsLeadByteOf(AnsiCodePage(), c); }
+
+size_t CharLength(std::string_view s, size_t i) {
+  return i + 1 < s.size() && IsLeadByte(static_cast<unsigned char>(s[i])) && s[i + 1] != '\0' ? 2 : 1;
+}
+
+size_t FindChar(std::string_view s, char c, size_t from) {
+  for (size_t i = from; i < s.size(); i += CharLength(s, i))
+    if (s[i] == c) return i;
+  return std::string_view::npos;
+}
+
+size_t FindLastChar(std::string_view s, char c) {
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i))
+    if (s[i] == c) found = i;
+  return found;
+}
+
+bool EndsWithChar(std::string_view s, char c) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i)) last = i;
+  return last != std::string_view::npos && last + 1 == s.size() && s[last] == c;
+}
+
 char UpperChar(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
+  // The single-byte halves of the double-byte code pages have no other
+  // letters with case (932's 0xA1-0xDF are half-width katakana).
+  if (IsDoubleByteCodePage(AnsiCodePage())) return c;
   // Code page 1252: the Latin-1 lower-case letters (except the division
   // sign and y-diaeresis) sit 32 above their capitals; three more pairs live
   // in the 0x80 block.
@@ -21,28 +71,23 @@ char UpperChar(char c) {
   return c;
 }
 
+// A double-byte character is kept as it is: its trail byte may look like an
+// ASCII letter (0x83 0x61 is not "a").
 std::string Upper(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = UpperChar(c);
+  for (size_t i = 0; i < r.size(); i += CharLength(s, i))
+    if (CharLength(s, i) == 1) r[i] = UpperChar(r[i]);
   return r;
 }
 
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
-  return true;
-}
+bool IEquals(std::string_view a, std::string_view b) { return a.size() == b.size() && Upper(a) == Upper(b); }
 
 int ICompare(std::string_view a, std::string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(UpperChar(a[i]));
-    unsigned char y = static_cast<unsigned char>(UpperChar(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+  std::string x = Upper(a), y = Upper(b);
+  int r = std::memcmp(x.data(), y.data(), x.size() < y.size() ? x.size() : y.size());
+  if (r != 0) return r < 0 ? -1 : 1;
+  if (x.size() == y.size()) return 0;
+  return x.size() < y.size() ? -1 : 1;
 }
 
 std::string Hex(uint64_t v) {

@@ -481,7 +481,12 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_GETTEXT: {
       if (!lParam || wParam == 0) return 0;
-      CopyOut(reinterpret_cast<char*>(lParam), wParam, w->text);
+      // What does not fit is cut before a whole character: the text lives
+      // in Unicode and its conversion never writes half of a double-byte
+      // character.
+      size_t fits = 0;
+      while (fits < w->text.size() && fits + CharLength(w->text, fits) < wParam) fits += CharLength(w->text, fits);
+      CopyOut(reinterpret_cast<char*>(lParam), wParam, std::string_view(w->text).substr(0, fits));
       return static_cast<LRESULT>(std::strlen(reinterpret_cast<char*>(lParam)));
     }
     case WM_GETTEXTLENGTH:
@@ -674,4 +679,33 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
   s.commonControls = true;
   s.Log("InitCommonControls", {Hex(picce->dwICC)});
   return TRUE;
+}
+
+// ---- Characters -------------------------------------------------------------------------------------------------
+// A lead byte followed by the terminator is a character of its own, as
+// Windows steps it.
+LPSTR WINAPI CharNextA(LPCSTR lpsz) {
+  if (!lpsz || *lpsz == '\0') return const_cast<LPSTR>(lpsz);
+  size_t step = IsLeadByte(static_cast<unsigned char>(lpsz[0])) && lpsz[1] != '\0' ? 2 : 1;
+  return const_cast<LPSTR>(lpsz + step);
+}
+
+// Walks from the start, since a trail byte cannot be told from a lead byte
+// looking backwards.
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent) {
+  if (!lpszStart || !lpszCurrent || lpszCurrent <= lpszStart) return const_cast<LPSTR>(lpszStart);
+  const char* p = lpszStart;
+  while (*p != '\0') {
+    const char* next = CharNextA(p);
+    if (next >= lpszCurrent) break;
+    p = next;
+  }
+  return const_cast<LPSTR>(p);
+}
+
+DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength) {
+  if (!lpsz) return 0;
+  std::string upper = Upper(std::string_view(lpsz, cchLength));
+  std::memcpy(lpsz, upper.data(), upper.size());
+  return cchLength;
 }

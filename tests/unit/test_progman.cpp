@@ -2,6 +2,7 @@
 // active group, name replacement, and payloads that must fail cleanly.
 #include <gtest/gtest.h>
 
+#include <winsim/machine.h>
 #include <winsim/progman.h>
 
 #include <set>
@@ -248,3 +249,24 @@ TEST(ProgmanNames, ItemNameReplacedOnAddButNotOnDelete) {
   ExpectRun(pm, "[DeleteItem(FTP_ Client_)]", true, "G*:");
 }
 TEST(ProgmanNames, HighCharactersKept) { EXPECT_EQ("Caf\xE9", CreatedName("[CreateGroup(Caf\xE9)]")); }
+
+// --- Double-byte code pages ------------------------------------------------------
+
+// On code page 932 "ソ" is 0x83 0x5C and "ゼ" 0x83 0x5B: trail bytes that look
+// like "\" and "[" but belong to their characters, as the shell reads them.
+TEST(ProgmanDoubleByte, TrailBytesAreNeitherReplacedNorDelimiters) {
+  winsim::Machine machine;
+  winsim::CurrentMachine current(machine);
+  machine.SetAnsiCodePage(932);
+  const std::string so = "\x83\x5C", ze = "\x83\x5B";
+  EXPECT_EQ(so + ze, CreatedName("[CreateGroup(" + so + ze + ")]"));
+  EXPECT_EQ("a_" + so, CreatedName("[CreateGroup(\"a|" + so + "\")]")) << "a real | is still replaced";
+  auto pm = WithPrograms({"C:\\" + so + "\\QXFTP.EXE"});
+  ASSERT_TRUE(pm.Execute("[CreateGroup(G)][AddItem(C:\\" + so + "\\QXFTP.EXE,X" + so + ")]"));
+  ASSERT_EQ(pm.groups.back().items.size(), 1u);
+  EXPECT_EQ(pm.groups.back().items[0].program, "C:\\" + so + "\\QXFTP.EXE");
+  EXPECT_EQ(pm.groups.back().items[0].name, "X" + so);
+}
+TEST(ProgmanDoubleByte, OnCodePage1252TheSameBytesAreReplaced) {
+  EXPECT_EQ("\x83_", CreatedName("[CreateGroup(\x83\\)]"));
+}

@@ -256,6 +256,11 @@ class Machine {
   // shares (\\WINSIM\C$ is drive C:, as are \\localhost\C$ and
   // \\127.0.0.1\C$). "WINSIM" at first.
   void SetComputerName(const std::string& name);
+  // The ANSI code page GetACP reports: 1252 (the default) or one of the
+  // double-byte code pages 932, 936, 949, 950. On those, paths, names and
+  // case folding go by character (a lead byte and its trail byte), as on a
+  // Japanese, Chinese or Korean Windows. Anything else is a usage error.
+  void SetAnsiCodePage(UINT codePage);
 
   // ---- File system --------------------------------------------------------
   // Paths follow Win32 rules (case-insensitive, relative to CurrentDir()).
@@ -278,6 +283,12 @@ class Machine {
   void SetWriteTime(const std::string& path, FILETIME time);
   // The actual case of an existing path, e.g. for "c:\program files".
   std::string ActualPath(const std::string& path) const;
+  // Whether the volume ("C:" or \\server\share) makes 8.3 names for
+  // what is created on it from now on (the default; Windows 8 and later
+  // leave them off on other than the system volume). Without them
+  // GetShortPathNameA gives such a component in its long form and
+  // FindFirstFileA an empty cAlternateFileName.
+  void SetShortNames(const std::string& volume, bool made);
   // GetShortPathNameA's answer for an existing path ("" when missing).
   std::string ShortPath(const std::string& path) const;
   void RemoveTree(const std::string& path);

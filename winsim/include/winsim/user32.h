@@ -424,4 +424,9 @@ DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
 
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
+// Character steps and case in the ANSI code page: a double-byte character
+// is one step and keeps its case.
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
+DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
 int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist);
