@@ -200,7 +200,7 @@ void OwnFileName(char* name) {
   DWORD length = GetModuleFileNameA(nullptr, module, kPathSize);
   name[0] = '\0';
   if (length == 0 || length >= kPathSize) return;
-  const char* slash = std::strrchr(module, '\\');
+  const char* slash = LastBackslash(module);
   CopyTextCut(name, kPathSize, slash != nullptr ? slash + 1 : module);
 }
 
@@ -233,7 +233,10 @@ void CopyRemainingEntries() {
 bool IsPlainMemberName(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-  return std::strpbrk(name, "\\/:") == nullptr;
+  for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
+    if (CharNextA(p) - p == 1 && std::strchr("\\/:", *p) != nullptr) return false;
+  }
+  return true;
 }
 
 }  // namespace

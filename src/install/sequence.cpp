@@ -18,7 +18,7 @@ void CreateInstallationTree() {
   PathBuffer path = {};
   CopyText(path, kPathSize, setupState.installDir);
   bool firstSeen = false;
-  for (char* p = path; *p != '\0'; ++p) {
+  for (char* p = path; *p != '\0'; p = CharNextA(p)) {
     if (*p != '\\') continue;
     if (!firstSeen) {
       firstSeen = true;

@@ -59,9 +59,9 @@ void ProgramDirectory(char* dir) {
   char module[kPathSize + 1] = {};
   DWORD length = GetModuleFileNameA(nullptr, module, kPathSize);
   if (length == 0 || length >= kPathSize) return;
-  char* slash = std::strrchr(module, '\\');
+  const char* slash = LastBackslash(module);
   if (slash == nullptr) return;
-  *slash = '\0';
+  module[slash - module] = '\0';
   CopyText(dir, kPathSize, module);
 }
 

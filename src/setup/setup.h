@@ -103,7 +103,12 @@ bool AppendText(char* dst, size_t size, const char* src);
 // unresolved folder joined with "FTP" gives "\FTP").
 bool JoinPath(char* dst, size_t size, const char* part);
 bool EndsWithBackslash(const char* text);
-// Copies at most size - 1 characters (for values that are cut by design).
+// The start of the last character of text (null when it is empty), and the
+// last backslash that is a character of its own (null when there is none).
+const char* LastCharacter(const char* text);
+const char* LastBackslash(const char* text);
+// Copies at most size - 1 bytes, ending before a whole character (for
+// values that are cut by design).
 void CopyTextCut(char* dst, size_t size, const char* src);
 // dst := directory joined with name, in double quotes: a command line whose
 // program path has blanks is otherwise split at the first blank that names

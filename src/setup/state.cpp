@@ -32,9 +32,27 @@ bool AppendText(char* dst, size_t size, const char* src) {
   return true;
 }
 
+// On the double-byte code pages (932, 936, 949, 950) the second byte of a
+// character may be 0x5C: "\x83\x5C" is one katakana letter, not a letter and
+// a backslash. Paths are therefore only ever walked forwards, character by
+// character, with CharNextA.
+const char* LastCharacter(const char* text) {
+  const char* last = nullptr;
+  for (const char* p = text; *p != '\0'; p = CharNextA(p)) last = p;
+  return last;
+}
+
+const char* LastBackslash(const char* text) {
+  const char* found = nullptr;
+  for (const char* p = text; *p != '\0'; p = CharNextA(p)) {
+    if (*p == '\\') found = p;
+  }
+  return found;
+}
+
 bool EndsWithBackslash(const char* text) {
-  size_t length = std::strlen(text);
-  return length > 0 && text[length - 1] == '\\';
+  const char* last = LastCharacter(text);
+  return last != nullptr && *last == '\\';
 }
 
 bool JoinPath(char* dst, size_t size, const char* part) {
@@ -50,7 +68,15 @@ bool JoinPath(char* dst, size_t size, const char* part) {
 
 void CopyTextCut(char* dst, size_t size, const char* src) {
   if (size == 0) return;
-  size_t length = strnlen(src, size - 1);
+  // The cut falls before a whole character, never between a lead byte and
+  // its trail byte.
+  size_t length = 0;
+  for (const char* p = src; *p != '\0';) {
+    const char* next = CharNextA(p);
+    if (static_cast<size_t>(next - src) > size - 1) break;
+    p = next;
+    length = static_cast<size_t>(next - src);
+  }
   std::memmove(dst, src, length);
   dst[length] = '\0';
 }

@@ -116,7 +116,12 @@ int GroupCommand(const char* groupName, bool create) {
 
 bool IsPlainGroupName(const char* name) {
   bool onlyDotsAndBlanks = true;
-  for (const char* p = name; *p != '\0'; ++p) {
+  for (const char* p = name; *p != '\0'; p = CharNextA(p)) {
+    // A double-byte character is a letter, whatever its trail byte is.
+    if (CharNextA(p) - p > 1) {
+      onlyDotsAndBlanks = false;
+      continue;
+    }
     unsigned char c = static_cast<unsigned char>(*p);
     if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
     if (c != '.' && c != ' ') onlyDotsAndBlanks = false;

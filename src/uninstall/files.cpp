@@ -24,10 +24,12 @@ bool IsFullPath(const char* path) {
 
 // Upper case, no trailing backslash: the form in which two spellings of one
 // directory compare equal.
+// CharUpperBuffA folds as the system does and leaves double-byte characters
+// whole (a toupper on their trail bytes would make other characters).
 std::string Canonical(const char* path) {
   std::string text(path);
-  while (text.size() > 1 && text.back() == '\\') text.pop_back();
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  while (text.size() > 1 && EndsWithBackslash(text.c_str())) text.pop_back();
+  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
   return text;
 }
 
@@ -66,7 +68,7 @@ bool IsRoot(const std::string& full) {
   if (full.size() > 2 && full[0] == '\\' && full[1] == '\\') {
     // \\server\share is the root of a network drive.
     size_t slashes = 0;
-    for (size_t i = 2; i < full.size(); ++i) slashes += full[i] == '\\';
+    for (const char* p = full.c_str() + 2; *p != '\0'; p = CharNextA(p)) slashes += *p == '\\';
     return slashes <= 1;
   }
   return false;

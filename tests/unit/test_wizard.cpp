@@ -286,6 +286,24 @@ TEST_F(WizardTest, PersonalFolderBindingFillsAndLocksTheWorkingDirectory) {
   EXPECT_STREQ(setupState.installDir, "D:\\Shown");
 }
 
+// Code page 932: "ソ" is 0x83 0x5C, a trail byte that is no backslash.
+TEST_F(WizardTest, FolderEndingInATrailByte5CIsJoinedWithASeparator) {
+  const std::string so = "\x83\x5C";
+  m().SetAnsiCodePage(932);
+  m().SetShellFolder(CSIDL_PERSONAL, "C:\\Docs\\" + so);
+  Run({Next(), Click(IDC_AGREE_YES), Next(),
+       See([&](WizardView& v) { EXPECT_EQ(v.Text(IDC_WORKING_DIR), "C:\\Docs\\" + so + "\\FTP"); }), Cancel()});
+}
+
+TEST_F(WizardTest, TypedDirectoryWithTrailBytes5CIsInstalledInto) {
+  const std::string dir = "D:\\" + std::string("\x95\x5C") + "\\" + std::string("\x83\x5C");
+  m().SetAnsiCodePage(932);
+  Run(InstallRoad(dir));
+  EXPECT_EQ(setupState.installSucceeded, 1);
+  EXPECT_EQ(FileText(dir + "\\QXFTP.EXE"), fixture::ProgramContent("QXFTP.EXE"));
+  EXPECT_FALSE(m().Exists("D:\\\x95")) << "no directory of a lead byte alone";
+}
+
 TEST_F(WizardTest, CommonFolderIsNeverUsableBeforeWindows2000) {
   Use(WindowsVersion::Win98);
   Run({Next(), Click(IDC_AGREE_YES), Next(), See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)); }),
