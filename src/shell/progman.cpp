@@ -45,8 +45,11 @@ void SendCommand(DWORD instance, HCONV conversation, const std::string& text) {
                        kExecuteTimeout, &resultWord);
 }
 
-std::string QuoteArgument(const char* argument) {
-  if (std::strpbrk(argument, ",()[]") == nullptr) return argument;
+// The test goes byte by byte: on a double-byte code page a trail byte that
+// looks like a bracket only makes a name quoted that did not need it, which
+// is harmless, since '"' is never a trail byte.
+std::string QuoteArgument(const char* argument, bool commandLine) {
+  if (std::strpbrk(argument, commandLine ? ",()[] " : ",()[]") == nullptr) return argument;
   std::string quoted = "\"";
   quoted.append(argument).append("\"");
   return quoted;
@@ -129,10 +132,10 @@ bool IsPlainGroupName(const char* name) {
   return !onlyDotsAndBlanks;
 }
 
-std::string FormatProgmanCommand(const char* command, const char* first, const char* second) {
+std::string FormatProgmanCommand(const char* command, const char* first, const char* second, bool commandLine) {
   std::string text = "[";
-  text.append(command).append("(").append(QuoteArgument(first));
-  if (second != nullptr) text.append(",").append(QuoteArgument(second));
+  text.append(command).append("(").append(QuoteArgument(first, commandLine));
+  if (second != nullptr) text.append(",").append(QuoteArgument(second, false));
   text.append(")]");
   return text;
 }
@@ -248,7 +251,9 @@ int ItemCommands(const char* groupName, bool add) {
   }
 
   // The short form of the directory needs no quotes even when the long one
-  // has blanks.
+  // has blanks. A volume that makes no 8.3 names (the default for other
+  // than the system volume since Windows 8) gives back the long form, which
+  // then goes in quotes.
   char shortPath[kPathSize] = {};
   const char* directory = setupState.installDir;
   if (add) {
@@ -265,7 +270,7 @@ int ItemCommands(const char* groupName, bool add) {
       PathBuffer commandLine = {};
       if (!CopyText(commandLine, kPathSize, directory) || !JoinPath(commandLine, kPathSize, item.fileName))
         continue;
-      SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name));
+      SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name, true));
     }
   } catch (const std::bad_alloc&) {
   }

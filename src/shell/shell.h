@@ -28,8 +28,11 @@ int DeleteProgramGroup(const char* groupName);
 
 // The command text for one Program Manager command: an argument holding any
 // of , ( ) [ ] is sent in double quotes, since the shell's parser ends an
-// unquoted argument there.
-std::string FormatProgmanCommand(const char* command, const char* first, const char* second = nullptr);
+// unquoted argument there. An item's command line (commandLine) is also
+// quoted when it holds a blank: a shell that splits the line at its first
+// blank would otherwise link "C:\Program" with the rest as arguments.
+std::string FormatProgmanCommand(const char* command, const char* first, const char* second = nullptr,
+                                 bool commandLine = false);
 
 // Shortcuts.
 HRESULT CreateShellLink(const char* target, const char* linkFile, const char* description);

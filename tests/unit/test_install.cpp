@@ -571,6 +571,30 @@ TEST_F(InstallTest, GroupAndItemsUseShortPaths) {
   EXPECT_EQ(group->items[1].name, "Uninstall VORTAN FTP");
 }
 
+// Windows 8 and later make no 8.3 names on volumes other than the system
+// volume: GetShortPathNameA gives the long form back, blanks and all.
+TEST_F(InstallTest, ItemCommandsAreQuotedWhereTheVolumeMakesNoShortNames) {
+  const std::string dir = "D:\\Program Files\\VORTAN\\FTP";
+  m().SetShortNames("D:", false);
+  Install(QuietIni(dir));
+  EXPECT_EQ(DdeCommands(), (std::vector<std::string>{
+                               "[CreateGroup(VORTAN FTP)]",
+                               "[AddItem(\"" + dir + "\\QXFTP.EXE\",VORTAN FTP)]",
+                               "[AddItem(\"" + dir + "\\UNINS.EXE\",Uninstall VORTAN FTP)]"}));
+  const auto* group = m().progman().FindGroup("VORTAN FTP");
+  ASSERT_NE(group, nullptr);
+  ASSERT_EQ(group->items.size(), 2u);
+  EXPECT_EQ(group->items[0].program, dir + "\\QXFTP.EXE");
+  EXPECT_EQ(group->items[0].arguments, "");
+}
+
+TEST_F(InstallTest, ItemCommandsWithoutBlanksStayBareWithoutShortNames) {
+  m().SetShortNames("D:", false);
+  Install(QuietIni("D:\\Apps\\FTP"));
+  ASSERT_EQ(DdeCommands().size(), 3u);
+  EXPECT_EQ(DdeCommands()[1], "[AddItem(D:\\Apps\\FTP\\QXFTP.EXE,VORTAN FTP)]");
+}
+
 TEST_F(InstallTest, GroupNamesWithParserCharactersAreQuoted) {
   Install(IniWith("GroupName=VORTAN FTP", "GroupName=Tools (x86)"));
   ASSERT_FALSE(DdeCommands().empty());
