@@ -23,9 +23,9 @@ bool IsFullPath(const char* path) {
 }
 
 // Upper case, no trailing backslash: the form in which two spellings of one
-// directory compare equal.
-// CharUpperBuffA folds as the system does and leaves double-byte characters
-// whole (a toupper on their trail bytes would make other characters).
+// directory compare equal. CharUpperBuffA folds as the system does and
+// leaves double-byte characters whole (a toupper on their trail bytes would
+// make other characters).
 std::string Canonical(const char* path) {
   std::string text(path);
   while (text.size() > 1 && EndsWithBackslash(text.c_str())) text.pop_back();
@@ -122,6 +122,16 @@ std::vector<std::string> ProtectedDirectories() {
   return directories;
 }
 
+// The first backslash at or after from (a character boundary) that is a
+// character of its own, or npos: a computer name may hold double-byte
+// characters whose trail byte is 0x5C.
+size_t FindBackslash(const std::string& text, size_t from) {
+  for (const char* p = text.c_str() + from; *p != '\0'; p = CharNextA(p)) {
+    if (*p == '\\') return static_cast<size_t>(p - text.c_str());
+  }
+  return std::string::npos;
+}
+
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   size_t length = std::strlen(prefix);
   return text.size() >= length && lstrcmpiA(text.substr(0, length).c_str(), prefix) == 0;
@@ -164,11 +174,11 @@ bool LocalSpelling(const char* directory, std::string& local) {
     }
   }
   if (text.size() > 2 && text[0] == '\\' && text[1] == '\\') {
-    size_t serverEnd = text.find('\\', 2);
+    size_t serverEnd = FindBackslash(text, 2);
     std::string server = text.substr(2, serverEnd == std::string::npos ? std::string::npos : serverEnd - 2);
     if (IsThisComputer(server)) {
       if (serverEnd == std::string::npos) return false;
-      size_t shareEnd = text.find('\\', serverEnd + 1);
+      size_t shareEnd = FindBackslash(text, serverEnd + 1);
       size_t shareLength = shareEnd == std::string::npos ? std::string::npos : shareEnd - serverEnd - 1;
       std::string share = text.substr(serverEnd + 1, shareLength);
       if (share.size() != 2 || share[1] != '$' || !std::isalpha(static_cast<unsigned char>(share[0])))

@@ -151,4 +151,15 @@ TEST_F(DoubleByteTest, ShareRootWithATrailByte5CInTheServerNameIsProtected) {
   EXPECT_TRUE(m().Exists(share + "\\Docs\\manual.txt")) << "a share root keeps all but the product files";
 }
 
+TEST_F(DoubleByteTest, AdministrativeShareOfAComputerNamedWithATrailByte5CIsTheLocalPath) {
+  m().SetComputerName(kHyo + "PC");
+  const std::string windows = m().WindowsDir();  // "C:\\WINDOWS"
+  m().WriteText(windows + "\\system.ini", "keep");
+  Recorded("\\\\" + kHyo + "PC\\C$" + windows.substr(2));
+  Remove();
+  EXPECT_FALSE(m().Exists(windows + "\\QXFTP.EXE"));
+  EXPECT_TRUE(m().Exists(windows + "\\system.ini")) << "the Windows directory keeps all but the product files";
+  EXPECT_TRUE(m().Exists(windows + "\\Docs\\manual.txt"));
+}
+
 }  // namespace
