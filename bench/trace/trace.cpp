@@ -501,6 +501,17 @@ HMODULE WINAPI TraceLoadLibrary(LPCSTR path) {
   return LoadLibraryA(path);
 }
 
+HMODULE WINAPI TraceLoadLibraryEx(LPCSTR path, HANDLE file, DWORD flags) {
+  if (path != nullptr && EndsWithNoCase(path, "QXFTP.DLL")) {
+    NamedCall call(kServer, "LoadLibraryExA", "QXFTP.DLL");
+    serverModule = LoadLibraryExA(path, file, flags);
+    return serverModule;
+  }
+  const char* slash = path != nullptr ? std::strrchr(path, '\\') : nullptr;
+  NamedCall call(kLibraries, "LoadLibraryExA", slash != nullptr ? slash + 1 : path);
+  return LoadLibraryExA(path, file, flags);
+}
+
 BOOL WINAPI TraceFreeLibrary(HMODULE module) {
   if (module != nullptr && module == serverModule) {
     serverModule = nullptr;

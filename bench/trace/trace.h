@@ -50,6 +50,7 @@ class Scope {
 
 FARPROC WINAPI TraceGetProcAddress(HMODULE module, LPCSTR name);
 HMODULE WINAPI TraceLoadLibrary(LPCSTR path);
+HMODULE WINAPI TraceLoadLibraryEx(LPCSTR path, HANDLE file, DWORD flags);
 BOOL WINAPI TraceFreeLibrary(HMODULE module);
 int WINAPI TraceMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 int WINAPI TraceShellFileOperation(LPSHFILEOPSTRUCTA operation);
@@ -66,6 +67,7 @@ HRESULT WINAPI TraceCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD contex
 // Calls whose every use is timed as a whole by a wrapper that also names it.
 #define GetProcAddress ::vtrace::TraceGetProcAddress
 #define LoadLibraryA ::vtrace::TraceLoadLibrary
+#define LoadLibraryExA ::vtrace::TraceLoadLibraryEx
 #define FreeLibrary ::vtrace::TraceFreeLibrary
 #define MessageBoxA ::vtrace::TraceMessageBox
 #define SHFileOperationA ::vtrace::TraceShellFileOperation
