@@ -4,8 +4,13 @@ NATIVE := build/native
 ASAN := build/asan
 WIN := build/win
 WIN64 := build/win64
+FUZZ := build/fuzz
+COV := build/coverage
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS := fuzz_setup_ini fuzz_registry_record fuzz_cabinet_members fuzz_groups_reply fuzz_szdd
 
-.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo bench clean
+.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo bench clean \
+	fuzz-build fuzz-test fuzz coverage
 
 all: native win
 
@@ -45,9 +50,45 @@ asan-test: asan
 wine-test: wine-build
 	WINE_TEST_ARCH=$$(scripts/wine-arch) tests/wine/run --jobs $(JOBS)
 
-# Every test: native unit tests, the same under the sanitizers, then the
-# real-platform tests under Wine.
-test: unit-test asan-test wine-test
+# The libFuzzer targets (clang, instrumented with ASan and UBSan too).
+fuzz-build: bootstrap
+	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON >/dev/null
+	cmake --build $(FUZZ) -j$(JOBS)
+
+# Each fuzz target over its seed corpus (and the crashes kept there) only.
+fuzz-test: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  if $(FUZZ)/tests/fuzz/$$t tests/fuzz/corpus/$$t/* >$(FUZZ)/$$t.log 2>&1; then \
+	    echo "fuzz corpus: $$t: $$(ls tests/fuzz/corpus/$$t | wc -l) inputs"; \
+	  else cat $(FUZZ)/$$t.log; exit 1; fi; \
+	done
+
+# Each fuzz target for FUZZ_SECONDS (default 300) from its seeds. New inputs
+# go to build/fuzz/corpus/<target>, a crash to build/fuzz/crashes/<target>/.
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/crashes/$$t; \
+	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/tests/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ)/crashes/$$t/ $(FUZZ)/corpus/$$t tests/fuzz/corpus/$$t >$(FUZZ)/$$t.fuzz.log 2>&1; \
+	  rc=$$?; grep -E "^(stat::number_of_executed_units|stat::new_units_added|Done)|ERROR|invariant" $(FUZZ)/$$t.fuzz.log; \
+	  [ $$rc -eq 0 ] || { tail -n 40 $(FUZZ)/$$t.fuzz.log; exit 1; }; \
+	done
+
+# Line and branch coverage of src/ by the native tests (gcovr; branches that
+# only exceptions take are left out).
+coverage: bootstrap
+	cmake -S . -B $(COV) -DCMAKE_BUILD_TYPE=Debug -DCOVERAGE=ON >/dev/null
+	cmake --build $(COV) -j$(JOBS)
+	find $(COV) -name '*.gcda' -delete
+	$(COV)/tests/unit/unit_tests >$(COV)/unit_tests.log 2>&1 || { tail -n 40 $(COV)/unit_tests.log; exit 1; }
+	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches $(COV)
+	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --branches $(COV)
+	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --print-summary $(COV) | tail -n 2
+
+# Every test: native unit tests, the same under the sanitizers, the fuzz
+# targets over their corpora, then the real-platform tests under Wine.
+test: unit-test asan-test fuzz-test wine-test
 
 # Builds Setup.exe and the sample distribution, installs it quietly into a
 # fresh Wine prefix and reports what went where.
