@@ -22,6 +22,7 @@
 // - The Help button shows with PSH_HASHELP and is enabled on pages that
 //   have PSP_HASHELP.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "internal.h"
@@ -706,9 +707,14 @@ void Machine::ScriptWizard(std::vector<UserAction> actions) {
 size_t Machine::UnusedWizardActions() const { return state_->wizardScript.size(); }
 
 // ---- COMCTL32 ---------------------------------------------------------------------------------------------
+// The SDK's *_V1_SIZE take a member's address through a null pointer, which
+// clang's undefined-behaviour sanitizer reports; offsetof gives the same sizes.
+constexpr DWORD kPageV1Size = offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT*);
+constexpr DWORD kHeaderV1Size = offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK);
+
 HPROPSHEETPAGE WINAPI CreatePropertySheetPageA(LPCPROPSHEETPAGEA p) {
   State& s = S();
-  if (!p || !DwSizeAccepted(p->dwSize, PROPSHEETPAGEA_V1_SIZE, {40, 48, 52})) {
+  if (!p || !DwSizeAccepted(p->dwSize, kPageV1Size, {40, 48, 52})) {
     s.Log("CreatePropertySheetPage", {p ? Dec(p->dwSize) : "NULL", p ? TemplateName(p) : "", "NULL"});
     return nullptr;
   }
@@ -740,7 +746,7 @@ INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA h) {
     s.Log("PropertySheet", {caption, Hex(h->dwFlags), Dec(h->nPages), Dec(h->nStartPage), "-1", why});
     return -1;
   };
-  if (!DwSizeAccepted(h->dwSize, PROPSHEETHEADERA_V1_SIZE, {40, 52})) return fail("bad dwSize " + Dec(h->dwSize));
+  if (!DwSizeAccepted(h->dwSize, kHeaderV1Size, {40, 52})) return fail("bad dwSize " + Dec(h->dwSize));
   if (Injected("PropertySheetA") || s.owner->faults.propertySheet) return fail("fault");
   if (!(h->dwFlags & PSH_WIZARD)) return fail("winsim simulates wizard mode only");
   if (h->dwFlags & PSH_MODELESS) return fail("winsim simulates modal sheets only");
