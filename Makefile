@@ -86,9 +86,9 @@ coverage: bootstrap
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --branches $(COV)
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --print-summary $(COV) | tail -n 2
 
-# Every test: native unit tests, the same under the sanitizers, then the
-# real-platform tests under Wine.
-test: unit-test asan-test wine-test
+# Every test: native unit tests, the same under the sanitizers, each fuzz
+# target over its corpus, then the real-platform tests under Wine.
+test: unit-test asan-test fuzz-test wine-test
 
 # Builds Setup.exe and the sample distribution, installs it quietly into a
 # fresh Wine prefix and reports what went where.
