@@ -25,18 +25,13 @@ using winsim::WindowsVersion;
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Blanks as the profile reader trims them.
 bool IsBlank(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return u == ' ' || u == '\t' || u == '\n' || u == '\v' || u == '\f' || u == '\r' || u == 0x1A;
 }
 
-std::string Trim(const std::string& s) {
+std::string TrimBlanks(const std::string& s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
@@ -222,7 +217,7 @@ IniText ParseMeant(const std::string& text) {
   std::string line;
   while (std::getline(in, line)) {
     ++number;
-    std::string t = Trim(line);
+    std::string t = TrimBlanks(line);
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[' && t.rfind(']') != std::string::npos) {
       section = t.substr(1, t.rfind(']') - 1);
@@ -237,8 +232,8 @@ IniText ParseMeant(const std::string& text) {
     IniLine k{number, section, index, t, std::nullopt};
     size_t eq = t.find('=');
     if (eq != std::string::npos) {
-      k.key = Trim(t.substr(0, eq));
-      std::string v = Trim(t.substr(eq + 1));
+      k.key = TrimBlanks(t.substr(0, eq));
+      std::string v = TrimBlanks(t.substr(eq + 1));
       if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
       k.value = v;
     }

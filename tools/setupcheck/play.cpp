@@ -18,14 +18,6 @@ namespace fs = std::filesystem;
 using winsim::Machine;
 using winsim::WindowsVersion;
 
-namespace {
-
-const char kProductKey[] = "Software\\VORTAN";
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
-const char kDefaultInstallDir[] = "C:\\Program Files\\VORTAN\\FTP";
-const char kDesktopLink[] = "VORTAN FTP.LNK";
-const char kRemoveDir[] = "C:\\remove";
-
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -37,6 +29,14 @@ std::string Trim(const std::string& s) {
   size_t e = s.find_last_not_of(" \t\r\n");
   return s.substr(b, e - b + 1);
 }
+
+namespace {
+
+const char kProductKey[] = "Software\\VORTAN";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
+const char kDefaultInstallDir[] = "C:\\Program Files\\VORTAN\\FTP";
+const char kDesktopLink[] = "VORTAN FTP.LNK";
+const char kRemoveDir[] = "C:\\remove";
 
 std::string Escape(const std::string& s) {
   std::string out;

@@ -15,6 +15,11 @@
 
 namespace setupcheck {
 
+// ASCII lower case, and the text without leading and trailing blanks and
+// line ends: the scenario files' and the tool's own comparisons.
+std::string Lower(std::string s);
+std::string Trim(const std::string& s);
+
 // A starting state and the runs to play (the format is described in
 // tests/scenarios/README.md).
 struct Scenario {

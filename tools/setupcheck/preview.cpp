@@ -13,18 +13,6 @@ using winsim::WindowsVersion;
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 // The file without the lines of the named [FTPSetup] keys; added lines go
 // at the head of its [FTPSetup] section (which is made when missing).
 std::string EditSetupSection(const std::string& ini, const std::set<std::string>& drop, const std::string& add) {
