@@ -124,8 +124,7 @@ bool IsInUse(DWORD status) {
 // installed at the drive root and moved into place at the next restart.
 bool InstallServerLibrary(FileInstaller& installer) {
   PathBuffer dllPath = {};
-  bool pathFits = CopyText(dllPath, kPathSize, setupState.installDir) &&
-                  JoinPath(dllPath, kPathSize, kServerLibrary.installed);
+  bool pathFits = BuildPath(dllPath, setupState.installDir, kServerLibrary.installed);
   DWORD status = installer.Install(kServerLibrary.source, kServerLibrary.installed, setupState.installDir);
   DWORD lastError = GetLastError();
   if (status == 0) {
@@ -167,7 +166,7 @@ bool InstallServerLibrary(FileInstaller& installer) {
 // Packed single certificates: CA1.0_ becomes Certs\CA1.0.
 void InstallPackedCertificates(FileInstaller& installer) {
   PathBuffer pattern = {};
-  if (!CopyText(pattern, kPathSize, setupState.sourceDir) || !JoinPath(pattern, kPathSize, "*.0_")) return;
+  if (!BuildPath(pattern, setupState.sourceDir, "*.0_")) return;
   WIN32_FIND_DATAA found = {};
   HANDLE find = FindFirstFileA(pattern, &found);
   if (find == INVALID_HANDLE_VALUE) return;
@@ -184,7 +183,7 @@ void InstallPackedCertificates(FileInstaller& installer) {
 
 void InstallCertificateCabinet() {
   PathBuffer cabinet = {};
-  if (!CopyText(cabinet, kPathSize, setupState.sourceDir) || !JoinPath(cabinet, kPathSize, "Qxcerts.Cab")) return;
+  if (!BuildPath(cabinet, setupState.sourceDir, "Qxcerts.Cab")) return;
   // SETUPAPI is bound from the system directory for the same reason as
   // VERSION; without it there are simply no cabinet certificates.
   HMODULE library = LoadSystemLibrary("setupapi.dll");
@@ -213,7 +212,7 @@ bool IsOneOf(const char* name, const char* const* names, size_t count) {
 
 void CopyRemainingEntries() {
   PathBuffer pattern = {};
-  if (!CopyText(pattern, kPathSize, setupState.sourceDir) || !JoinPath(pattern, kPathSize, "*.*")) return;
+  if (!BuildPath(pattern, setupState.sourceDir, "*.*")) return;
   PathBuffer ownName = {};
   OwnFileName(ownName);
   WIN32_FIND_DATAA found = {};
@@ -260,8 +259,7 @@ UINT CALLBACK CertificateCabinetCallback(PVOID, UINT notification, UINT_PTR para
   if (member == nullptr || certificatesDir[0] == '\0' || !IsPlainMemberName(member->NameInCabinet))
     return FILEOP_SKIP;
   PathBuffer target = {};
-  if (!CopyText(target, kPathSize, certificatesDir) || !JoinPath(target, kPathSize, member->NameInCabinet))
-    return FILEOP_SKIP;
+  if (!BuildPath(target, certificatesDir, member->NameInCabinet)) return FILEOP_SKIP;
   CopyText(member->FullTargetName, sizeof(member->FullTargetName), target);
   return FILEOP_DOIT;
 }
@@ -278,11 +276,11 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     char source[kPathSize + 1] = {};
     char destination[kPathSize + 1] = {};
     if (!CopyText(destination, kPathSize, setupState.installDir)) return;
-    if (!CopyText(source, kPathSize, setupState.sourceDir) || !JoinPath(source, kPathSize, name)) return;
+    if (!BuildPath(source, setupState.sourceDir, name)) return;
     // The subdirectory arrives as installDir\name: a join that cannot be a
     // path is not handed to the shell.
     PathBuffer arrival = {};
-    if (!CopyText(arrival, kPathSize, setupState.installDir) || !JoinPath(arrival, kPathSize, name)) return;
+    if (!BuildPath(arrival, setupState.installDir, name)) return;
     // Copied to a directory that does not exist, a folder becomes that
     // directory: its content would land in the installation directory itself.
     DWORD target = GetFileAttributesA(destination);
@@ -296,7 +294,7 @@ void CopySourceEntry(DWORD attributes, const char* name) {
   if (IsOneOf(name, kNeverCopied, sizeof(kNeverCopied) / sizeof(kNeverCopied[0]))) return;
 
   PathBuffer source = {};
-  if (!CopyText(source, kPathSize, setupState.sourceDir) || !JoinPath(source, kPathSize, name)) return;
+  if (!BuildPath(source, setupState.sourceDir, name)) return;
 
   const char* subfolder = "Config\\";
   if (name[length - 1] == '0') {
@@ -305,9 +303,7 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     subfolder = "";
   }
   PathBuffer destination = {};
-  if (!CopyText(destination, kPathSize, setupState.installDir) || !JoinPath(destination, kPathSize, subfolder) ||
-      !AppendText(destination, kPathSize, name))
-    return;
+  if (!BuildPath(destination, setupState.installDir, subfolder) || !AppendText(destination, kPathSize, name)) return;
   // JoinPath with an empty subfolder still ends the directory with a
   // backslash, which is what the file name needs.
   CopyFileA(source, destination, FALSE);
@@ -327,13 +323,12 @@ bool InstallPayload() {
   }
   if (!InstallServerLibrary(installer)) result = false;
 
-  certificatesDir[0] = '\0';
-  PathBuffer certificates = {};
-  if (CopyText(certificates, kPathSize, setupState.installDir) && JoinPath(certificates, kPathSize, "Certs"))
-    CopyText(certificatesDir, kPathSize, certificates);
-  if (certificatesDir[0] != '\0') {
+  // The cabinet callback reads certificatesDir: empty, it extracts nothing.
+  if (BuildPath(certificatesDir, setupState.installDir, "Certs")) {
     InstallPackedCertificates(installer);
     InstallCertificateCabinet();
+  } else {
+    certificatesDir[0] = '\0';
   }
 
   CopyRemainingEntries();

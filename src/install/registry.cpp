@@ -138,13 +138,13 @@ void RegisterFileType() {
   WriteDefaultValue(keyName, kProgId);
 
   PathBuffer program = {};
-  bool programFits = CopyText(program, kPathSize, setupState.installDir) && JoinPath(program, kPathSize, "Qxftp.exe");
+  bool programFits = BuildPath(program, setupState.installDir, "Qxftp.exe");
 
   // Values that would not fit are not written rather than cut into another
   // path.
   std::snprintf(keyName, sizeof(keyName), "%s\\DefaultIcon", kProgId);
   PathBuffer icon = {};
-  if (programFits && CopyText(icon, kPathSize, program) && AppendText(icon, kPathSize, ",-103"))
+  if (programFits && ConcatPath(icon, program, ",-103"))
     WriteDefaultValue(keyName, icon);
 
   std::snprintf(keyName, sizeof(keyName), "%s\\shell\\open\\command", kProgId);

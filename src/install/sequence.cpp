@@ -31,7 +31,7 @@ void CreateInstallationTree() {
   CreateDirectoryA(path, nullptr);
   for (const char* suffix : kDataSubdirectories) {
     PathBuffer subdirectory = {};
-    if (CopyText(subdirectory, kPathSize, setupState.installDir) && AppendText(subdirectory, kPathSize, suffix))
+    if (ConcatPath(subdirectory, setupState.installDir, suffix))
       CreateDirectoryA(subdirectory, nullptr);
   }
 }

@@ -15,7 +15,7 @@ namespace {
 // help file unquoted. False when it would not fit.
 bool BuildHelpCommandLine(char* commandLine) {
   PathBuffer helpFile = {};
-  if (!CopyText(helpFile, kPathSize, setupState.installDir) || !JoinPath(helpFile, kPathSize, "qxftp.chm"))
+  if (!BuildPath(helpFile, setupState.installDir, "qxftp.chm"))
     return false;
 
   PathBuffer windowsFolder = {};

@@ -110,6 +110,10 @@ const char* LastBackslash(const char* text);
 // Copies at most size - 1 bytes, ending before a whole character (for
 // values that are cut by design).
 void CopyTextCut(char* dst, size_t size, const char* src);
+// dst (a PathBuffer) := directory joined with name, or first followed by
+// second. False, dst unspecified, when the result would not fit a path.
+bool BuildPath(char* dst, const char* directory, const char* name);
+bool ConcatPath(char* dst, const char* first, const char* second);
 // dst := directory joined with name, in double quotes: a command line whose
 // program path has blanks is otherwise split at the first blank that names
 // an existing program (C:\Program.exe for C:\Program Files\...), by

@@ -81,9 +81,17 @@ void CopyTextCut(char* dst, size_t size, const char* src) {
   dst[length] = '\0';
 }
 
+bool BuildPath(char* dst, const char* directory, const char* name) {
+  return CopyText(dst, kPathSize, directory) && JoinPath(dst, kPathSize, name);
+}
+
+bool ConcatPath(char* dst, const char* first, const char* second) {
+  return CopyText(dst, kPathSize, first) && AppendText(dst, kPathSize, second);
+}
+
 bool BuildQuotedProgramPath(char* dst, size_t size, const char* directory, const char* name) {
   PathBuffer program = {};
-  if (!CopyText(program, kPathSize, directory) || !JoinPath(program, kPathSize, name)) return false;
+  if (!BuildPath(program, directory, name)) return false;
   if (size == 0) return false;
   dst[0] = '\0';
   return AppendText(dst, size, "\"") && AppendText(dst, size, program) && AppendText(dst, size, "\"");

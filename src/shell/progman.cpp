@@ -268,7 +268,7 @@ int ItemCommands(const char* groupName, bool add) {
         continue;
       }
       PathBuffer commandLine = {};
-      if (!CopyText(commandLine, kPathSize, directory) || !JoinPath(commandLine, kPathSize, item.fileName))
+      if (!BuildPath(commandLine, directory, item.fileName))
         continue;
       SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name, true));
     }

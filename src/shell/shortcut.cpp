@@ -50,7 +50,7 @@ void CreateDesktopShortcut() {
   if (FAILED(CoInitialize(nullptr))) return;
   PathBuffer target = {};
   PathBuffer linkPath = {};
-  if (CopyText(target, kPathSize, setupState.installDir) && JoinPath(target, kPathSize, "QXFTP.EXE") &&
+  if (BuildPath(target, setupState.installDir, "QXFTP.EXE") &&
       BuildDesktopShortcutPath(linkPath))
     CreateShellLink(target, linkPath, "VORTAN FTP");
   CoUninitialize();

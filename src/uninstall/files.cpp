@@ -210,7 +210,7 @@ bool IsProtectedDirectory(const char* directory) {
 void DeleteProductFiles(const char* directory) {
   for (const char* name : kProductFileList) {
     PathBuffer path = {};
-    if (!CopyText(path, kPathSize, directory) || !JoinPath(path, kPathSize, name)) continue;
+    if (!BuildPath(path, directory, name)) continue;
     // Archive alone clears read-only, hidden and system, which would
     // otherwise refuse the deletion.
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
@@ -220,14 +220,14 @@ void DeleteProductFiles(const char* directory) {
 
 void EmptyDirectory(const char* directory) {
   PathBuffer pattern = {};
-  if (!CopyText(pattern, kPathSize, directory) || !JoinPath(pattern, kPathSize, "*.*")) return;
+  if (!BuildPath(pattern, directory, "*.*")) return;
   WIN32_FIND_DATAA found = {};
   HANDLE find = FindFirstFileA(pattern, &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
     if (lstrcmpiA(found.cFileName, ".") == 0 || lstrcmpiA(found.cFileName, "..") == 0) continue;
     PathBuffer path = {};
-    if (!CopyText(path, kPathSize, directory) || !JoinPath(path, kPathSize, found.cFileName)) continue;
+    if (!BuildPath(path, directory, found.cFileName)) continue;
     // A file in use, a read-only file or a subdirectory: all go at the
     // next restart, and the restart becomes necessary.
     if (!DeleteFileA(path)) ScheduleDeleteAtRestart(path, true);

@@ -121,7 +121,7 @@ void ReadPerUserWorkingDirectory(RecordedInstallation& recorded) {
 
 void UnregisterServer(const char* installDir) {
   PathBuffer dllPath = {};
-  if (!CopyText(dllPath, kPathSize, installDir) || !JoinPath(dllPath, kPathSize, "QXFTP.DLL")) return;
+  if (!BuildPath(dllPath, installDir, "QXFTP.DLL")) return;
   HMODULE server = LoadServerLibrary(dllPath);
   if (server == nullptr) return;
   typedef HRESULT(WINAPI * DllUnregisterServer_fn)();
@@ -133,7 +133,7 @@ void UnregisterServer(const char* installDir) {
 void RemoveDataDirectories(const char* base) {
   for (const DataDirectory& data : kDataDirectories) {
     PathBuffer path = {};
-    if (!CopyText(path, kPathSize, base) || !AppendText(path, kPathSize, data.suffix)) continue;
+    if (!ConcatPath(path, base, data.suffix)) continue;
     EmptyDirectory(path);
     if (!RemoveDirectoryA(path) && data.deferWhenNotRemoved) ScheduleDeleteAtRestart(path, false);
   }
@@ -143,7 +143,7 @@ void RemoveTrees(const char* base) {
   for (const char* tree : kTrees) {
     // One path and the second NUL the shell's file operation needs.
     char path[kPathSize + 1] = {};
-    if (!CopyText(path, kPathSize, base) || !AppendText(path, kPathSize, tree)) continue;
+    if (!ConcatPath(path, base, tree)) continue;
     ShellFileOperation(path, nullptr, FO_DELETE);
   }
 }
@@ -207,7 +207,7 @@ int UninstallProduct(HWND owner) {
   }
 
   PathBuffer uninstaller = {};
-  if (CopyText(uninstaller, kPathSize, recorded.installDir) && AppendText(uninstaller, kPathSize, "\\UNINS.EXE"))
+  if (ConcatPath(uninstaller, recorded.installDir, "\\UNINS.EXE"))
     ScheduleDeleteAtRestart(uninstaller, false);
 
   if (!installProtected && !RemoveDirectoryA(recorded.installDir))

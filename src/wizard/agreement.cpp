@@ -78,7 +78,7 @@ BYTE LoadAgreementText(HWND page) {
   DWORD length = GetTempPathA(kPathSize, tempDir);
   if (length == 0 || length >= kPathSize) return 0;
   PathBuffer packedPath = {};
-  if (!CopyText(packedPath, kPathSize, tempDir) || !JoinPath(packedPath, kPathSize, variant.packedName)) return 0;
+  if (!BuildPath(packedPath, tempDir, variant.packedName)) return 0;
 
   if (!WriteResourceFile(packedPath, data, size)) return 0;
   // A packed file that cannot be expanded stays behind for inspection.

@@ -2,6 +2,8 @@
 // and the two bindings of the working directory to a shell folder.
 #include "wizard/common.h"
 
+#include <cstring>
+
 char browseTitle[64] = {};
 PathBuffer browseResult = {};
 
@@ -15,8 +17,9 @@ void Enable(HWND page, int id, bool enable) { EnableWindow(GetDlgItem(page, id),
 // when the join would not fit a path.
 bool BoundWorkingDirectory(const char* folder, char* dir) {
   PathBuffer joined = {};
-  return CopyText(joined, kPathSize, folder) && JoinPath(joined, kPathSize, "FTP") &&
-         CopyText(dir, kPathSize, joined);
+  if (!BuildPath(joined, folder, "FTP")) return false;
+  std::memcpy(dir, joined, kPathSize);
+  return true;
 }
 
 // The click on a binding box checked it, but the folder plus "\FTP" does not
@@ -56,21 +59,13 @@ void OnSetActive(HWND page) {
   Enable(page, IDC_WORKING_DIR_LABEL, true);
   Enable(page, IDC_WORKING_DIR, true);
   Enable(page, IDC_BROWSE_WORKING, true);
-  switch (setupState.workingDirType) {
-    case 0:
-      Enable(page, IDC_USE_PERSONAL, true);
-      if (IsVersion5OrLater()) Enable(page, IDC_USE_COMMON, true);
-      break;
-    case 1:
-      Enable(page, IDC_USE_PERSONAL, true);
-      Enable(page, IDC_USE_COMMON, false);
-      break;
-    case 2:
-      Enable(page, IDC_USE_PERSONAL, false);
-      if (IsVersion5OrLater()) Enable(page, IDC_USE_COMMON, true);
-      break;
-    default:
-      break;
+  // The type is only ever 0 (explicit), 1 (personal) or 2 (common): each
+  // binding greys out the other one.
+  Enable(page, IDC_USE_PERSONAL, setupState.workingDirType != 2);
+  if (setupState.workingDirType == 1) {
+    Enable(page, IDC_USE_COMMON, false);
+  } else if (IsVersion5OrLater()) {
+    Enable(page, IDC_USE_COMMON, true);
   }
   if (IsDlgButtonChecked(page, IDC_USE_PERSONAL) == BST_CHECKED ||
       IsDlgButtonChecked(page, IDC_USE_COMMON) == BST_CHECKED) {
