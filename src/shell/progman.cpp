@@ -236,6 +236,38 @@ int ItemCommands(const char* groupName, bool add) {
     AdvanceProgress(20);
     return 0;
   }
+
+  // The short form of the directory needs no quotes even when the long one
+  // has blanks. A volume that makes no 8.3 names (the default for other
+  // than the system volume since Windows 8) gives back the long form, which
+  // then goes in quotes.
+  char shortPath[kPathSize] = {};
+  const char* directory = setupState.installDir;
+  if (add) {
+    DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
+    if (length > 0 && length < kPathSize) directory = shortPath;
+  }
+
+  // Every command is composed before the conversation opens: when memory
+  // runs out none of them is sent, rather than a removal that shows the
+  // group and then deletes only some of its items.
+  std::vector<std::string> commands;
+  try {
+    if (!add) commands.push_back(FormatProgmanCommand("ShowGroup", groupName, "1"));
+    for (const ProgramItem& item : kProgramItemTable) {
+      if (!add) {
+        commands.push_back(FormatProgmanCommand("DeleteItem", item.name));
+        continue;
+      }
+      PathBuffer commandLine = {};
+      if (!BuildPath(commandLine, directory, item.fileName)) continue;
+      commands.push_back(FormatProgmanCommand("AddItem", commandLine, item.name, true));
+    }
+  } catch (const std::bad_alloc&) {
+    AdvanceProgress(20);
+    return 0;
+  }
+
   DWORD instance = 0;
   if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
     MessageBeep(MB_ICONEXCLAMATION);
@@ -249,31 +281,7 @@ int ItemCommands(const char* groupName, bool add) {
     conversation = DdeConnect(instance, service, service, &context);
     DdeFreeStringHandle(instance, service);
   }
-
-  // The short form of the directory needs no quotes even when the long one
-  // has blanks. A volume that makes no 8.3 names (the default for other
-  // than the system volume since Windows 8) gives back the long form, which
-  // then goes in quotes.
-  char shortPath[kPathSize] = {};
-  const char* directory = setupState.installDir;
-  if (add) {
-    DWORD length = GetShortPathNameA(setupState.installDir, shortPath, kPathSize);
-    if (length > 0 && length < kPathSize) directory = shortPath;
-  }
-  try {
-    if (!add) SendCommand(instance, conversation, FormatProgmanCommand("ShowGroup", groupName, "1"));
-    for (const ProgramItem& item : kProgramItemTable) {
-      if (!add) {
-        SendCommand(instance, conversation, FormatProgmanCommand("DeleteItem", item.name));
-        continue;
-      }
-      PathBuffer commandLine = {};
-      if (!BuildPath(commandLine, directory, item.fileName))
-        continue;
-      SendCommand(instance, conversation, FormatProgmanCommand("AddItem", commandLine, item.name, true));
-    }
-  } catch (const std::bad_alloc&) {
-  }
+  for (const std::string& command : commands) SendCommand(instance, conversation, command);
 
   if (conversation != nullptr) DdeDisconnect(conversation);
   DdeUninitialize(instance);

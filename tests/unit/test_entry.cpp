@@ -59,6 +59,14 @@ TEST_F(EntryTest, WindowsFolderLookupFailingStartsTheViewerByBareName) {
   EXPECT_NE(records[0].find("\"HH.EXE\" D:\\Apps\\qxftp.chm"), std::string::npos) << records[0];
 }
 
+TEST_F(EntryTest, AViewerPathTooLongForTheCommandLineIsNotStarted) {
+  InstalledThrough("D:\\Apps");
+  m().SetShellFolder(CSIDL_WINDOWS, "C:\\" + std::string(250, 'W'));
+  LaunchSelectedItems();
+  ASSERT_EQ(Launched().size(), 1u) << "neither a cut viewer path nor the bare name, which the search rules resolve";
+  EXPECT_EQ(Launched()[0].first, "\"D:\\Apps\\QXFTP.EXE\"");
+}
+
 TEST_F(EntryTest, NothingIsLaunchedAfterRemovalFailureOrAQuietRun) {
   InstalledThrough("D:\\Apps");
   setupState.setupType = 3;

@@ -267,6 +267,24 @@ TEST_F(InstallTest, DriveRootReplacementRefusedFailsAndDeletesTheStagedCopy) {
   EXPECT_EQ(Leftovers("D:\\"), std::vector<std::string>{});
 }
 
+TEST_F(InstallTest, DriveRootThatRefusesTheDllTooReportsTheRootsFailure) {
+  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
+  m().WriteText("D:\\QXFTP.DLL", "someone else's");
+  m().SetAttributes("D:\\QXFTP.DLL", FILE_ATTRIBUTE_READONLY);
+  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
+  Install(kNotAllQuietKeys);
+  m().Release(hold);
+  EXPECT_EQ(setupState.installSucceeded, 0);
+  ASSERT_EQ(boxes().size(), 2u);
+  EXPECT_EQ(boxes()[0].text.rfind("Error code 40 installing QXFTP.DLL.", 0), 0u)
+      << "VIF_WRITEPROT from the retry, not the first attempt's VIF_FILEINUSE; got " << boxes()[0].text;
+  EXPECT_EQ(boxes()[1].text, kFailureText);
+  EXPECT_EQ(FileText("D:\\QXFTP.DLL"), "someone else's");
+  EXPECT_EQ(FileText("D:\\Apps\\FTP\\QXFTP.DLL"), "old");
+  EXPECT_TRUE(m().PendingRenames().empty());
+  EXPECT_EQ(Leftovers("D:\\"), std::vector<std::string>{});
+}
+
 TEST_F(InstallTest, FullDiskOnNtFailsWithoutARetryAtTheDriveRoot) {
   m().SetVolumeCapacity("D:\\", 10);
   Install(kNotAllQuietKeys);

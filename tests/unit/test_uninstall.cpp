@@ -235,6 +235,20 @@ TEST_F(UninstallTest, OtherHiveCountsOnlyWithAnInstallationDirectory) {
   EXPECT_EQ(boxes()[0].text, "Unable to locate VORTAN FTP in the Registry.");
 }
 
+TEST_F(UninstallTest, OtherHiveRecordWithoutBaseRegistryIsRemovedFromWhereItWasFound) {
+  // Made by hand or by an older setup: no BaseRegistry. Found in HKLM while
+  // SETUP.INI says 2, it is a per-machine record and goes from HKLM.
+  m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Installation Directory", "D:\\Apps\\FTP");
+  m().SetRegBinary(HKEY_LOCAL_MACHINE, kKey, "WorkingDirType", {0});
+  m().SetRegString(HKEY_CURRENT_USER, "Software\\Other", "x", "y");
+  m().WriteText("D:\\Apps\\FTP\\QXFTP.EXE", "product");
+  Remove("[FTPSetup]\r\nQuietModeUnInstall=Y\r\nBaseRegistry=2\r\n");
+  EXPECT_EQ(setupState.baseRegistry, 0);
+  EXPECT_FALSE(m().KeyExists(HKEY_LOCAL_MACHINE, kKey));
+  EXPECT_FALSE(m().Exists("D:\\Apps\\FTP\\QXFTP.EXE"));
+  EXPECT_TRUE(m().KeyExists(HKEY_CURRENT_USER, "Software\\Other"));
+}
+
 TEST_F(UninstallTest, WorkingDirEqualToInstallDirSchedulesTheDirectoryTwice) {
   Installed();
   m().SetRegBinary(HKEY_LOCAL_MACHINE, kKey, "WorkingDirType", {0});
@@ -469,6 +483,19 @@ TEST_F(UninstallTest, OtherSpellingsOfProtectedDirectoriesAreProtected) {
     EXPECT_TRUE(m().Exists(c.actual + "\\Transfer\\mine.bin")) << c.recorded;
     for (const auto& pending : Pending())
       EXPECT_NE(pending.find("UNINS.EXE"), std::string::npos) << c.recorded << ": only the uninstaller, got " << pending;
+  }
+}
+
+TEST_F(UninstallTest, VolumeAndDeviceNamesAreProtected) {
+  // Neither names a directory whose contents this program could judge.
+  for (const std::string& recorded : {std::string("\\\\?\\Volume{0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0}\\FTP"),
+                                      std::string("\\\\.\\PhysicalDrive0")}) {
+    Use(WindowsVersion::XP);
+    RecordInstallationAt(m(), recorded);
+    Remove();
+    for (const auto& pending : Pending())
+      EXPECT_NE(pending.find("UNINS.EXE"), std::string::npos) << recorded << ": only the uninstaller, got " << pending;
+    EXPECT_FALSE(m().KeyExists(HKEY_LOCAL_MACHINE, kKey)) << recorded << ": the record still goes";
   }
 }
 

@@ -286,6 +286,28 @@ TEST_F(WizardTest, PersonalFolderBindingFillsAndLocksTheWorkingDirectory) {
   EXPECT_STREQ(setupState.installDir, "D:\\Shown");
 }
 
+TEST_F(WizardTest, CommonFolderBindingUndoneUnlocksTheWorkingDirectoryAndSurvivesBack) {
+  std::string common = m().ShellFolder(CSIDL_COMMON_DOCUMENTS) + "\\FTP";
+  auto boundToCommon = [&](WizardView& v) {
+    EXPECT_TRUE(v.Checked(IDC_USE_COMMON));
+    EXPECT_FALSE(v.Enabled(IDC_USE_PERSONAL));
+    EXPECT_TRUE(v.Enabled(IDC_USE_COMMON));
+    EXPECT_EQ(v.Text(IDC_WORKING_DIR), common);
+    EXPECT_FALSE(v.Enabled(IDC_WORKING_DIR));
+  };
+  Run({Next(), Click(IDC_AGREE_YES), Next(), Type(IDC_INSTALL_DIR, "D:\\Shown"), Click(IDC_USE_PERSONAL),
+       Click(IDC_USE_COMMON), See(boundToCommon), Back(), Next(), See(boundToCommon), Click(IDC_USE_COMMON),
+       See([](WizardView& v) {
+         EXPECT_FALSE(v.Checked(IDC_USE_COMMON));
+         EXPECT_TRUE(v.Enabled(IDC_USE_PERSONAL));
+         EXPECT_TRUE(v.Enabled(IDC_WORKING_DIR));
+         EXPECT_EQ(v.Text(IDC_WORKING_DIR), "D:\\Shown") << "the installation directory as shown";
+       }),
+       Next(), Cancel()});
+  EXPECT_EQ(setupState.workingDirType, 0);
+  EXPECT_STREQ(setupState.workingDir, "D:\\Shown");
+}
+
 // Code page 932: "ソ" is 0x83 0x5C, a trail byte that is no backslash.
 TEST_F(WizardTest, FolderEndingInATrailByte5CIsJoinedWithASeparator) {
   const std::string so = "\x83\x5C";
