@@ -62,6 +62,11 @@ const std::map<std::string_view, std::vector<Failure>>& Table() {
       {"FindResourceA", {F(ERROR_RESOURCE_NAME_NOT_FOUND)}},
       {"LoadResource", {F(ERROR_NOT_ENOUGH_MEMORY)}},
       {"MultiByteToWideChar", {F(ERROR_NO_UNICODE_TRANSLATION)}},
+      // The environment: a variable not set, a program or temporary
+      // directory whose path does not fit the caller's buffer.
+      {"GetEnvironmentVariableA", {F(ERROR_ENVVAR_NOT_FOUND)}},
+      {"GetModuleFileNameA", {F(ERROR_INSUFFICIENT_BUFFER)}},
+      {"GetTempPathA", {F(ERROR_INSUFFICIENT_BUFFER)}},
       // Registry.
       {"RegOpenKeyExA", {F(ERROR_FILE_NOT_FOUND), F(ERROR_ACCESS_DENIED)}},
       {"RegCreateKeyExA", {F(ERROR_ACCESS_DENIED)}},

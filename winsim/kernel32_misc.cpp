@@ -72,6 +72,10 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
     s.lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }
+  if (auto f = Injected("GetEnvironmentVariableA", lpName)) {
+    s.lastError = *f;
+    return 0;
+  }
   std::string name = Upper(lpName);
   std::string value;
   if (name == "PATH" && !s.envPath.empty()) {
@@ -139,6 +143,10 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     s.lastError = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
+  // The injected failure is the one a program meets from outside: its path
+  // is longer than the buffer (a deep download folder), with the
+  // truncation each version gives.
+  if (Injected("GetModuleFileNameA") && path.size() < nSize) path.append(nSize - path.size(), 'X');
   if (path.size() < nSize) {
     std::memcpy(lpFilename, path.c_str(), path.size() + 1);
     s.lastError = 0;
@@ -173,7 +181,12 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) { return ReturnStri
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) { return ReturnString(S().systemDir, lpBuffer, uSize); }
 
-DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) { return ReturnString(S().tempDir, lpBuffer, nBufferLength); }
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+  // Injected: TMP names a directory longer than the buffer, so only the
+  // length it needs comes back and the buffer is untouched.
+  if (Injected("GetTempPathA")) return nBufferLength + 40;
+  return ReturnString(S().tempDir, lpBuffer, nBufferLength);
+}
 
 UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName) {
   State& s = S();

@@ -24,7 +24,14 @@ const ProgramItem kProgramItemTable[] = {
     {"Uninstall VORTAN FTP", "UNINS.EXE"},
 };
 
-HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
+// DDEML calls a client-only instance with notifications alone: a server
+// registering (XTYP_REGISTER) or the shell ending the conversation before
+// this program does (XTYP_DISCONNECT). None of them needs an answer or
+// changes what this program sends. (No test reaches it: the simulated shell
+// neither registers during a run nor ends a conversation first.)
+HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+  return nullptr;  // GCOVR_EXCL_LINE: only DDEML's notifications reach it
+}
 
 CONVCONTEXT ConversationContext() {
   CONVCONTEXT context;

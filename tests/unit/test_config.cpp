@@ -75,7 +75,8 @@ TEST_F(ConfigTest, BooleansAreTrueOnlyForALeadingY) {
 
 TEST_F(ConfigTest, LockValuesParseLikeSignedIntegers) {
   const std::pair<const char*, LONG> cases[] = {{"abc", 0}, {"\" -7\"", -7},     {"12abc", 12},
-                                                {"+42", 42}, {"99999999999", 2147483647}, {"-", 0}};
+                                                {"+42", 42}, {"99999999999", 2147483647}, {"-", 0},
+                                                {"-99999999999", INT32_MIN}, {"\"\t 9\"", 9}};
   for (auto [value, expected] : cases) {
     ResetSetupState();
     Ini(std::string("[FTPSetup]\r\nLock=") + value + "\r\nLockFTP=" + value + "\r\n");

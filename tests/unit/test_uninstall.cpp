@@ -4,6 +4,7 @@
 #include "fixture.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -163,6 +164,18 @@ TEST_F(UninstallTest, NoRecordedGroupOrAStrangeOneGetsNoCommandAndNoQuestion) {
   EXPECT_TRUE(DdeCommands().empty());
   for (const auto& box : RemovalBoxes()) EXPECT_EQ(box.text.find("program group"), std::string::npos) << box.text;
   EXPECT_NE(m().progman().FindGroup("VORTAN FTP"), nullptr) << "nothing was sent for the real group either";
+}
+
+TEST_F(UninstallTest, GroupRoutinesThemselvesRefuseNamesThatAreNoPlainFolderName) {
+  // The removal sequence filters these names first; the shell's routines
+  // refuse them as well, for any other caller.
+  Installed();
+  for (const char* name : {"..", "a\\b", "", " . ", "x:y"}) {
+    EXPECT_EQ(DeleteProgramItems(name), 0) << name;
+    EXPECT_EQ(DeleteProgramGroup(name), 0) << name;
+  }
+  EXPECT_TRUE(Events("DdeInitialize").empty());
+  EXPECT_NE(m().progman().FindGroup("VORTAN FTP"), nullptr);
 }
 
 // ---- Hives -------------------------------------------------------------------
@@ -630,6 +643,48 @@ TEST_F(RestartTest, NineXWininitIsNeverLeftCutShort) {
   ScheduleDeleteAtRestart(target.c_str(), true);
   EXPECT_EQ(FileText(wininit), old + "NUL=" + m().ShortPath(target) + "\r\n");
   EXPECT_EQ(m().List(m().WindowsDir()), windowsBefore);
+}
+
+TEST_F(RestartTest, NineXWininitOfEveryShapeGetsTheLineInItsRenameSection) {
+  const std::string target = "C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE";
+  struct Case {
+    std::optional<std::string> before;  // none: no WININIT.INI yet
+    std::string after;                  // "@" stands for the new line
+  };
+  const Case cases[] = {
+      {std::nullopt, "[rename]\r\n@\r\n"},
+      {"", "[rename]\r\n@\r\n"},
+      {"[boot]\r\nx=1", "[boot]\r\nx=1\r\n[rename]\r\n@\r\n"},
+      {"  [Rename]  \r\nNUL=C:\\A\r\n", "  [Rename]  \r\nNUL=C:\\A\r\n@\r\n"},
+      {"[rename]\r\nNUL=C:\\A", "[rename]\r\nNUL=C:\\A\r\n@\r\n"},
+      {"[rename\r\nNUL=C:\\A\r\n", "[rename\r\nNUL=C:\\A\r\n[rename]\r\n@\r\n"},
+      {"\n\n[rename]\nNUL=C:\\A\n[x]\n", "\n\n[rename]\nNUL=C:\\A\n@\r\n[x]\n"},
+      {"[rename]\r\nNUL=C:\\A\r\n[x]", "[rename]\r\nNUL=C:\\A\r\n@\r\n[x]"},
+  };
+  for (const Case& c : cases) {
+    Use(WindowsVersion::Win98);
+    const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
+    if (c.before) m().WriteText(wininit, *c.before);
+    m().WriteText(target, "u");
+    StartUp();
+    ScheduleDeleteAtRestart(target.c_str(), true);
+    std::string expected = c.after;
+    expected.replace(expected.find('@'), 1, "NUL=" + m().ShortPath(target));
+    EXPECT_EQ(FileText(wininit), expected) << "from \"" << c.before.value_or("(none)") << "\"";
+  }
+}
+
+TEST_F(RestartTest, NineXWininitTooLargeToBeOneIsLeftAlone) {
+  Use(WindowsVersion::Win98);
+  const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
+  const std::string huge = "[rename]\r\n" + std::string(4 * 1024 * 1024, ';');
+  m().WriteText(wininit, huge);
+  m().WriteText("C:\\FTP\\UNINS.EXE", "u");
+  StartUp();
+  auto windowsBefore = m().List(m().WindowsDir());
+  ScheduleDeleteAtRestart("C:\\FTP\\UNINS.EXE", true);
+  EXPECT_TRUE(FileText(wininit) == huge) << "not rewritten";
+  EXPECT_EQ(m().List(m().WindowsDir()), windowsBefore) << "no temporary copy left";
 }
 
 TEST_F(RestartTest, NineXRemovalEndToEnd) {

@@ -3,6 +3,7 @@
 // failure that function really has, named in the journal.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "test_winsim_support.h"
 
@@ -160,6 +161,31 @@ TEST_F(CallsTest, ComCallsGiveTheirHresult) {
   EXPECT_EQ(m().calls(), (std::vector<std::string>{"CoInitializeEx", "CoCreateInstance", "CoCreateInstance",
                                                    "IShellLinkA::QueryInterface", "IShellLinkA::SetPath",
                                                    "IPersistFile::Save"}));
+}
+
+TEST_F(CallsTest, EnvironmentCallsFailAsALongPathOrAMissingVariableMakesThem) {
+  char buffer[MAX_PATH + 1] = {};
+  Fail("GetEnvironmentVariableA", 1);
+  EXPECT_EQ(GetEnvironmentVariableA("USERPROFILE", buffer, MAX_PATH), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+
+  Fail("GetTempPathA", 1);
+  std::memset(buffer, '?', 4);
+  EXPECT_GT(GetTempPathA(MAX_PATH, buffer), static_cast<DWORD>(MAX_PATH)) << "the length it would need";
+  EXPECT_EQ(buffer[0], '?') << "the buffer is untouched";
+
+  // Windows XP fills the whole buffer and terminates nothing; Vista and
+  // later cut one character short and say why.
+  Fail("GetModuleFileNameA", 1);
+  std::memset(buffer, 0, sizeof buffer);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, MAX_PATH), static_cast<DWORD>(MAX_PATH));
+  EXPECT_EQ(std::strlen(buffer), static_cast<size_t>(MAX_PATH));
+  Use(WindowsVersion::Win7);
+  Fail("GetModuleFileNameA", 1);
+  std::memset(buffer, 0, sizeof buffer);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, MAX_PATH), static_cast<DWORD>(MAX_PATH));
+  EXPECT_EQ(std::strlen(buffer), static_cast<size_t>(MAX_PATH - 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST_F(CallsTest, EveryListedFunctionHasAtLeastOneFailure) {

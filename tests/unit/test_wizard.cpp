@@ -329,8 +329,12 @@ TEST_F(WizardTest, TypedDirectoryWithTrailBytes5CIsInstalledInto) {
 TEST_F(WizardTest, CommonFolderIsNeverUsableBeforeWindows2000) {
   Use(WindowsVersion::Win98);
   Run({Next(), Click(IDC_AGREE_YES), Next(), See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)); }),
-       Click(IDC_USE_PERSONAL), Click(IDC_USE_PERSONAL),
-       See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)); }), Cancel()});
+       Click(IDC_USE_PERSONAL), See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)); }), Back(), Next(),
+       See([](WizardView& v) {
+         EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)) << "nor when the page is entered again unbound";
+         EXPECT_TRUE(v.Enabled(IDC_USE_PERSONAL));
+       }),
+       Click(IDC_USE_PERSONAL), See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_USE_COMMON)); }), Cancel()});
 }
 
 TEST_F(WizardTest, BrowseFillsTheEditAndCancelLeavesIt) {
@@ -432,6 +436,8 @@ TEST_F(WizardTest, GroupAndShortcutChoicesAreStored) {
          EXPECT_FALSE(v.Checked(IDC_USE_GROUP));
          EXPECT_FALSE(v.Enabled(IDC_GROUP_NAME));
        }),
+       Click(IDC_USE_GROUP), Click(IDC_USE_GROUP),
+       See([](WizardView& v) { EXPECT_FALSE(v.Enabled(IDC_GROUP_NAME)) << "unchecked again, the name is greyed again"; }),
        Click(IDC_USE_GROUP), Click(IDC_DESKTOP_SHORTCUT), Type(IDC_GROUP_NAME, std::string(80, 'g')), Next(),
        Cancel()});
   EXPECT_EQ(setupState.useGroup, 1);
