@@ -29,9 +29,9 @@ const ProgramItem kProgramItemTable[] = {
 // this program does (XTYP_DISCONNECT). None of them needs an answer or
 // changes what this program sends. (No test reaches it: the simulated shell
 // neither registers during a run nor ends a conversation first.)
-HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
-  return nullptr;  // GCOVR_EXCL_LINE: only DDEML's notifications reach it
-}
+// GCOVR_EXCL_START: only DDEML's notifications reach it
+HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
+// GCOVR_EXCL_STOP
 
 CONVCONTEXT ConversationContext() {
   CONVCONTEXT context;

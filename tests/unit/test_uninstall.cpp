@@ -499,6 +499,22 @@ TEST_F(UninstallTest, OtherSpellingsOfProtectedDirectoriesAreProtected) {
   }
 }
 
+TEST_F(UninstallTest, ADirectoryNamedLikeTheStartOfAProtectedOneIsRemoved) {
+  // "C:\Program" is no ancestor of "C:\Program Files", nor "C:\WIN" of the
+  // Windows directory: only whole path components count.
+  Use(WindowsVersion::XP);
+  const std::string windows = m().WindowsDir();
+  for (const std::string& dir : {std::string("C:\\Program"), windows.substr(0, windows.size() - 2),
+                                 std::string("C:\\Program Files\\VORTAN\\FTP")}) {
+    Use(WindowsVersion::XP);
+    RecordInstallationAt(m(), dir);
+    m().WriteText(dir + "\\QXFTP.EXE", "product");
+    m().WriteText(dir + "\\Transfer\\queue.dat", "data");
+    Remove();
+    EXPECT_FALSE(m().Exists(dir)) << dir;
+  }
+}
+
 TEST_F(UninstallTest, VolumeAndDeviceNamesAreProtected) {
   // Neither names a directory whose contents this program could judge.
   for (const std::string& recorded : {std::string("\\\\?\\Volume{0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0}\\FTP"),
