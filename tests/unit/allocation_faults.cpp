@@ -1,7 +1,8 @@
 // The test program's global allocation functions: malloc and free, with the
-// failure switch of AllocationFault. Every form of delete is replaced with
-// new, so that a sanitizer never sees memory from one allocator handed to
-// the other.
+// failure switch of AllocationFault. Every plain and nothrow form of new and
+// delete is replaced together, so that a sanitizer, which brings its own,
+// never sees memory from one allocator handed to the other. (The aligned
+// forms stay the sanitizer's or the library's, in pairs of their own.)
 #include "allocation_faults.h"
 
 #include <atomic>
@@ -44,6 +45,16 @@ std::size_t AllocationFault::failures() const { return failed.load(); }
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
