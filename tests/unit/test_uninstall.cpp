@@ -515,10 +515,11 @@ TEST_F(UninstallTest, ADirectoryNamedLikeTheStartOfAProtectedOneIsRemoved) {
   }
 }
 
-TEST_F(UninstallTest, VolumeAndDeviceNamesAreProtected) {
-  // Neither names a directory whose contents this program could judge.
+TEST_F(UninstallTest, VolumeDeviceAndBareServerNamesAreProtected) {
+  // None names a directory whose contents this program could judge.
   for (const std::string& recorded : {std::string("\\\\?\\Volume{0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0}\\FTP"),
-                                      std::string("\\\\.\\PhysicalDrive0")}) {
+                                      std::string("\\\\.\\PhysicalDrive0"), std::string("\\\\localhost"),
+                                      std::string("\\\\?\\UNC\\localhost"), std::string("\\\\localhost\\1$\\FTP")}) {
     Use(WindowsVersion::XP);
     RecordInstallationAt(m(), recorded);
     Remove();
