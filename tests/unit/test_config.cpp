@@ -271,6 +271,14 @@ TEST_F(ConfigTest, LegacyKeyWithoutProfileModeFailsTheLookupButStillCountsAsFoun
   EXPECT_STREQ(setupState.installDir, "E:\\Legacy") << "outside Windows XP the legacy directory stays";
 }
 
+TEST_F(ConfigTest, LegacyKeyWithoutADirectoryIsNoPreviousInstallation) {
+  m().SetRegBinary(HKEY_LOCAL_MACHINE, "Software\\Toval\\FTP", "Profile Mode", {1});
+  Ini("[FTPSetup]\r\nDestinationDir=D:\\New\r\nUsePersonalFolderAsWorkingDir=Y\r\n");
+  StartUp();
+  EXPECT_STREQ(setupState.installDir, "D:\\New");
+  EXPECT_EQ(setupState.workingDirType, 1) << "SETUP.INI decides, as for a first installation";
+}
+
 TEST_F(ConfigTest, StoredWorkingDirTypeDecidesForAPreviousInstallation) {
   const std::pair<BYTE, std::string> cases[] = {{1, Personal("FTP")},
                                                 {2, std::string(kCommonDocs) + "\\FTP"},
