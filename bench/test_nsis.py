@@ -1,20 +1,20 @@
-"""Tests of the NSIS script bench/run generates: built for the prefix's
-architecture, with the registry view the uninstaller must read."""
-import importlib.util
+"""Tests of the NSIS script bench/run generates (bench/nsis.py): built for
+the prefix's architecture, with the registry view the uninstaller must read."""
 import os
+import sys
 import unittest
-from importlib.machinery import SourceFileLoader
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-_loader = SourceFileLoader("bench_run", os.path.join(HERE, "run"))
-_spec = importlib.util.spec_from_loader("bench_run", _loader)
-bench_run = importlib.util.module_from_spec(_spec)
-_loader.exec_module(bench_run)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import nsis  # noqa: E402
+from common import INSTALL_INI, WINDOWS  # noqa: E402
+from lib.install import PRODUCT_KEY, Expected  # noqa: E402
+from lib.wineenv import Arch  # noqa: E402
 
 
 def script(arch: str) -> list[str]:
-    exp = bench_run.Expected.derive(bench_run.INSTALL_INI, bench_run.WINDOWS, "someone")
-    return bench_run.nsis_script(exp, bench_run.Arch(arch), ["Docs"])
+    exp = Expected.derive(INSTALL_INI, WINDOWS, "someone")
+    return nsis.nsis_script(exp, Arch(arch), ["Docs"])
 
 
 def section(lines: list[str], name: str) -> list[str]:
@@ -45,7 +45,7 @@ class NsisScript(unittest.TestCase):
 
     def test_uninstaller_reads_the_folder_before_removing(self):
         lines = [line.strip() for line in section(script("win32"), "Uninstall")]
-        read = lines.index(f'ReadRegStr $INSTDIR HKLM "{bench_run.PRODUCT_KEY}" "Installation Directory"')
+        read = lines.index(f'ReadRegStr $INSTDIR HKLM "{PRODUCT_KEY}" "Installation Directory"')
         self.assertLess(read, lines.index('RMDir /r "$INSTDIR"'), "the folder is read before it is removed")
 
     def test_program_files_folder_per_architecture(self):
