@@ -13,6 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from lib import setupini, shelllink  # noqa: E402
 from lib.driverlog import DriverLog  # noqa: E402
 from lib.install import Expected, sanitize_group  # noqa: E402
+from lib.textfile import read_as_file  # noqa: E402
 from lib.winereg import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Registry, Value, parse  # noqa: E402
 
 # Shaped after a Wine 8 prefix's system.reg, with the value forms of
@@ -147,12 +148,7 @@ class LnkInfoReport(unittest.TestCase):
 
 class DriverLogLines(unittest.TestCase):
     def log(self, text):
-        with tempfile.NamedTemporaryFile("w", encoding="cp1252", suffix=".log", delete=False) as f:
-            f.write(text)
-        try:
-            return DriverLog.read(f.name)
-        finally:
-            os.unlink(f.name)
+        return read_as_file(text, DriverLog.read, "cp1252", ".log")
 
     def test_box_text_unescaped(self):
         log = self.log("BOX\tUninstall\tDelete C:\\\\new\\\\FTP?\\nSure\tYES\nEXIT\t1\n")

@@ -5,25 +5,20 @@ from __future__ import annotations
 
 import os
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE)))
 
+from lib.textfile import read_as_file  # noqa: E402
 from parity import scenario as scn  # noqa: E402
 
 SCENARIOS = os.path.join(os.path.dirname(HERE), "scenarios")
 
 
 def parse_text(text: str) -> scn.Scenario:
-    with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".scn", delete=False) as f:
-        f.write(text)
-    try:
-        return scn.parse(f.name)
-    finally:
-        os.unlink(f.name)
+    return read_as_file(text, scn.parse, "utf-8", ".scn")
 
 
 WIZARD = """windows: xp
