@@ -27,6 +27,8 @@ from cases_safety import CASES as SAFETY_CASES  # noqa: E402
 CASES = CASES + SAFETY_CASES
 from cases_codepage import CASES as CODEPAGE_CASES  # noqa: E402
 CASES = CASES + CODEPAGE_CASES
+from cases_signed import CASES as SIGNED_CASES  # noqa: E402
+CASES = CASES + SIGNED_CASES
 from lib.scenario import Paths, run_case  # noqa: E402
 from lib.wineenv import Arch, WineError, ensure_base  # noqa: E402
 
