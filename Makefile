@@ -9,7 +9,7 @@ COV := build/coverage
 FUZZ_SECONDS ?= 300
 FUZZ_TARGETS := fuzz_setup_ini fuzz_registry_record fuzz_cabinet_members fuzz_groups_reply fuzz_szdd
 
-.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test demo bench clean \
+.PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test dist-test demo bench clean \
 	fuzz-build fuzz-test fuzz coverage
 
 all: native win
@@ -50,6 +50,13 @@ asan-test: asan
 wine-test: wine-build
 	WINE_TEST_ARCH=$$(scripts/wine-arch) tests/wine/run --jobs $(JOBS)
 
+# The distribution as shipped (tests/dist): mkdist's output and manifest,
+# signing against a throw-away authority, the shipped Setup.exe read without
+# running it (and the x86-64 build, where wine-build made one), and two
+# builds of the tree in two directories compared.
+dist-test: native wine-build
+	python3 -m unittest discover -s tests/dist -p 'test_*.py' -v
+
 # The libFuzzer targets (clang, instrumented with ASan and UBSan too).
 fuzz-build: bootstrap
 	cmake -S . -B $(FUZZ) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON >/dev/null
@@ -87,8 +94,9 @@ coverage: bootstrap
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --print-summary $(COV) | tail -n 2
 
 # Every test: native unit tests, the same under the sanitizers, each fuzz
-# target over its corpus, then the real-platform tests under Wine.
-test: unit-test asan-test fuzz-test wine-test
+# target over its corpus, the real-platform tests under Wine, then the
+# distribution's.
+test: unit-test asan-test fuzz-test wine-test dist-test
 
 # Builds Setup.exe and the sample distribution, installs it quietly into a
 # fresh Wine prefix and reports what went where.
