@@ -68,7 +68,9 @@ IMPORTS = {
         "CreateDirectoryA": NOT_LOOKED_UP,
         "CreateFileA": NOT_LOOKED_UP,
         "CreateProcessA": NOT_LOOKED_UP,
-        # The static MinGW runtime's thread support, not the program's code.
+        # libgcc's Win32 thread support (gthr-win32.o), behind the C++
+        # runtime's locks: not the program's code (a link map shows who
+        # pulls each runtime import in).
         "CreateSemaphoreW": stub_on_95(),
         "DeleteCriticalSection": NOT_LOOKED_UP,
         "DeleteFileA": NOT_LOOKED_UP,
@@ -89,6 +91,7 @@ IMPORTS = {
         "GetLastError": NOT_LOOKED_UP,
         "GetModuleFileNameA": NOT_LOOKED_UP,
         "GetModuleHandleA": NOT_LOOKED_UP,
+        # MinGW-w64's rand_s wrapper (libmsvcrt.a, rand_s.o), as LoadLibraryW.
         "GetModuleHandleW": stub_on_95(),
         "GetPrivateProfileStringA": NOT_LOOKED_UP,
         "GetProcAddress": NOT_LOOKED_UP,
@@ -100,7 +103,8 @@ IMPORTS = {
         "GetVersionExA": NOT_LOOKED_UP,
         "GetWindowsDirectoryA": NOT_LOOKED_UP,
         "InitializeCriticalSection": NOT_LOOKED_UP,
-        # Microsoft's page today names Windows 2000 Professional
+        # MinGW-w64's mbrtowc (libmsvcrt.a). Microsoft's page today names
+        # Windows 2000 Professional
         # (learn.microsoft.com/windows/win32/api/winnls/nf-winnls-isdbcsleadbyteex);
         # no source for 95 or NT 4.0 was found.
         "IsDBCSLeadByteEx": NOT_LOOKED_UP,
