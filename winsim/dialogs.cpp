@@ -1,6 +1,6 @@
 // The dialog manager: dialogs made from DLGTEMPLATE / DLGTEMPLATEEX
-// resources, dialog procedures, the button, edit, rich edit and combo box
-// behaviour a user's input triggers, and the window placement functions.
+// resources, dialog procedures, posted messages and the window placement
+// functions. What the controls themselves do is in controls.cpp.
 //
 // Dialog units map to pixels with fixed base units, those of an 8-point
 // "MS Sans Serif" dialog on a 96 DPI screen: 6 pixels across per 4 units
@@ -184,89 +184,6 @@ void ScreenOriginOf(const State& s, HWND hwnd, LONG* x, LONG* y) {
   }
 }
 
-bool EnabledWithAncestors(const State& s, const Window* w) {
-  for (; w; w = s.Win(w->parent))
-    if (!w->enabled) return false;
-  return true;
-}
-
-bool IsClass(const Window& w, const char* cls) { return IEquals(w.className, cls); }
-bool IsRichEdit(const Window& w) { return IsClass(w, "RichEdit20A") || IsClass(w, "RICHEDIT"); }
-
-long DefaultLimit(const Window& w) {
-  // The edit and rich edit controls take 32767 characters until a limit is
-  // set (EM_LIMITTEXT / EM_EXLIMITTEXT documentation); a combo box's edit
-  // field is unlimited until CB_LIMITTEXT.
-  if (IsClass(w, "ComboBox")) return 0x7FFFFFFE;
-  return 32767;
-}
-
-long LimitOf(const Window& w) { return w.textLimit >= 0 ? w.textLimit : DefaultLimit(w); }
-
-void Notify(State& s, HWND control, WORD code) {
-  Window* w = s.Win(control);
-  if (!w || !w->parent) return;
-  HWND parent = w->parent;
-  WPARAM wp = MAKEWPARAM(static_cast<WORD>(w->id), code);
-  SendMessageA(parent, WM_COMMAND, wp, reinterpret_cast<LPARAM>(control));
-}
-
-// The button behaviour of a click, by the user or BM_CLICK.
-void ClickButton(State& s, HWND control) {
-  Window* w = s.Win(control);
-  if (!w) return;
-  DWORD type = w->style & BS_TYPEMASK;
-  switch (type) {
-    case BS_AUTOCHECKBOX:
-      w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-      break;
-    case BS_AUTO3STATE:
-      w->check = (w->check + 1) % 3;
-      break;
-    case BS_AUTORADIOBUTTON: {
-      w->check = BST_CHECKED;
-      // Unchecks the other automatic radio buttons of its group: from the
-      // nearest WS_GROUP control at or before it to the next WS_GROUP one.
-      Window* parent = s.Win(w->parent);
-      if (!parent) break;
-      const auto& kids = parent->children;
-      auto at = std::find(kids.begin(), kids.end(), control);
-      if (at == kids.end()) break;
-      size_t i = static_cast<size_t>(at - kids.begin());
-      size_t start = i;
-      while (start > 0) {
-        const Window* k = s.Win(kids[start]);
-        if (k && (k->style & WS_GROUP)) break;
-        --start;
-      }
-      size_t end = i + 1;
-      while (end < kids.size()) {
-        const Window* k = s.Win(kids[end]);
-        if (k && (k->style & WS_GROUP)) break;
-        ++end;
-      }
-      for (size_t k = start; k < end; ++k) {
-        Window* sib = s.Win(kids[k]);
-        if (sib && kids[k] != control && IsClass(*sib, "Button") && (sib->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
-          sib->check = BST_UNCHECKED;
-      }
-      break;
-    }
-    case BS_GROUPBOX:
-      return;  // a group box takes no clicks
-    default:
-      break;
-  }
-  Notify(s, control, BN_CLICKED);
-}
-
-std::string Refusal(const State& s, const Window* w) {
-  if (!w) return "no such control";
-  if (!EnabledWithAncestors(s, w)) return "disabled";
-  if (!w->visible) return "hidden";
-  return "";
-}
-
 }  // namespace
 
 namespace winsim::detail {
@@ -376,115 +293,6 @@ bool DialogProcHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRES
   return true;
 }
 
-bool ControlHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
-  Window* w = s.Win(hwnd);
-  if (!w) return false;
-  if (IsRichEdit(*w)) {
-    switch (msg) {
-      case EM_EXLIMITTEXT:
-        // Zero restores the default maximum of 64K characters.
-        w->textLimit = lp ? static_cast<long>(lp) : 65536;
-        *result = 0;
-        return true;
-      case EM_LIMITTEXT:
-        w->textLimit = wp ? static_cast<long>(wp) : 65536;
-        *result = 0;
-        return true;
-      case WM_SETTEXT: {
-        // The rich edit control keeps no more than its limit, whoever sets
-        // the text.
-        std::string text = Str(reinterpret_cast<const char*>(lp));
-        size_t limit = static_cast<size_t>(LimitOf(*w));
-        if (text.size() > limit) text.resize(limit);
-        w->text = text;
-        *result = TRUE;
-        return true;
-      }
-    }
-  }
-  if (IsClass(*w, "Edit") || IsRichEdit(*w)) {
-    switch (msg) {
-      case EM_LIMITTEXT:
-        // Zero lifts the limit to 0x7FFFFFFE characters (single-line, NT).
-        w->textLimit = wp ? static_cast<long>(wp) : 0x7FFFFFFE;
-        *result = 0;
-        return true;
-      case EM_GETLIMITTEXT:
-        *result = LimitOf(*w);
-        return true;
-      case EM_SETREADONLY:
-        if (wp)
-          w->style |= ES_READONLY;
-        else
-          w->style &= ~static_cast<DWORD>(ES_READONLY);
-        *result = TRUE;
-        return true;
-    }
-  }
-  if (IsClass(*w, "ComboBox") && msg == CB_LIMITTEXT) {
-    w->textLimit = wp ? static_cast<long>(wp) : 0x7FFFFFFE;
-    *result = TRUE;
-    return true;
-  }
-  if (IsClass(*w, "Button") && msg == BM_CLICK) {
-    if (EnabledWithAncestors(s, w)) ClickButton(s, hwnd);
-    *result = 0;
-    return true;
-  }
-  return false;
-}
-
-std::string UserClick(State& s, HWND control, bool dryRun) {
-  Window* w = s.Win(control);
-  std::string why = Refusal(s, w);
-  if (!why.empty() || dryRun) return why;
-  if (IsClass(*w, "Button")) {
-    ClickButton(s, control);
-  } else if (IsClass(*w, "Static") && (w->style & SS_NOTIFY)) {
-    Notify(s, control, STN_CLICKED);
-  }
-  return "";
-}
-
-std::string UserType(State& s, HWND control, const std::string& text, bool dryRun) {
-  Window* w = s.Win(control);
-  std::string why = Refusal(s, w);
-  if (!why.empty()) return why;
-  bool combo = IsClass(*w, "ComboBox");
-  if (combo) {
-    if ((w->style & 3) == CBS_DROPDOWNLIST) return "a drop-down list takes no typing";
-  } else if (IsClass(*w, "Edit") || IsRichEdit(*w)) {
-    if (w->style & ES_READONLY) return "read-only";
-  } else {
-    return "not a text control";
-  }
-  if (dryRun) return "";
-  std::string typed = text;
-  size_t limit = static_cast<size_t>(LimitOf(*w));
-  if (typed.size() > limit) typed.resize(limit);
-  w->text = typed;
-  if (combo) {
-    w->curSel = -1;
-    Notify(s, control, CBN_EDITCHANGE);
-  } else if (!IsRichEdit(*w)) {
-    Notify(s, control, EN_CHANGE);
-  }
-  return "";
-}
-
-std::string UserSelect(State& s, HWND control, int index, bool dryRun) {
-  Window* w = s.Win(control);
-  std::string why = Refusal(s, w);
-  if (!why.empty()) return why;
-  if (!IsClass(*w, "ComboBox")) return "not a combo box";
-  if (index < 0 || index >= static_cast<int>(w->items.size())) return "no item " + std::to_string(index);
-  if (dryRun) return "";
-  w->curSel = index;
-  w->text = w->items[static_cast<size_t>(index)];
-  Notify(s, control, CBN_SELCHANGE);
-  return "";
-}
-
 void DeliverPosted(State& s) {
   // Bounded, so that a program that posts from its own handler cannot keep
   // the sheet from taking input.
@@ -496,33 +304,6 @@ void DeliverPosted(State& s) {
 }
 
 }  // namespace winsim::detail
-
-// ---- Machine API ----------------------------------------------------------------------------------
-bool Machine::IsChecked(HWND hwnd) const {
-  const Window* w = state_->Win(hwnd);
-  return w && w->check == BST_CHECKED;
-}
-bool Machine::IsEnabledWindow(HWND hwnd) const {
-  const Window* w = state_->Win(hwnd);
-  return w && w->enabled;
-}
-bool Machine::IsShownWindow(HWND hwnd) const {
-  const Window* w = state_->Win(hwnd);
-  return w && w->visible;
-}
-long Machine::TextLimit(HWND hwnd) const {
-  const Window* w = state_->Win(hwnd);
-  return w ? LimitOf(*w) : 0;
-}
-WPARAM Machine::FontOf(HWND hwnd) const {
-  const Window* w = state_->Win(hwnd);
-  return w ? w->font : 0;
-}
-int Machine::IconOf(HWND hwnd, bool* found) const {
-  const Window* w = state_->Win(hwnd);
-  if (found) *found = w && w->iconFound;
-  return w ? w->iconId : 0;
-}
 
 // ---- USER32 -------------------------------------------------------------------------------------------
 BOOL WINAPI IsWindowVisible(HWND hWnd) {
@@ -599,33 +380,6 @@ BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect) {
   lpRect->top = DluToPixelY(lpRect->top);
   lpRect->bottom = DluToPixelY(lpRect->bottom);
   return TRUE;
-}
-
-BOOL WINAPI CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton) {
-  State& s = S();
-  Window* d = s.Win(hDlg);
-  if (!d) {
-    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
-    return FALSE;
-  }
-  for (HWND c : d->children) {
-    Window* w = s.Win(c);
-    if (w && w->id >= nIDFirstButton && w->id <= nIDLastButton)
-      w->check = w->id == nIDCheckButton ? BST_CHECKED : BST_UNCHECKED;
-  }
-  return TRUE;
-}
-
-BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
-  HWND item = GetDlgItem(hDlg, nIDButton);
-  if (!item) return FALSE;
-  SendMessageA(item, BM_SETCHECK, uCheck, 0);
-  return TRUE;
-}
-
-UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
-  HWND item = GetDlgItem(hDlg, nIDButton);
-  return item ? static_cast<UINT>(SendMessageA(item, BM_GETCHECK, 0, 0)) : 0;
 }
 
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,

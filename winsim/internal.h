@@ -162,6 +162,9 @@ struct Window {
   bool iconFound = false;
 };
 
+// Class names compare without regard to case, as Windows compares them.
+inline bool IsClass(const Window& w, const char* cls) { return IEquals(w.className, cls); }
+
 // ---- Resources ------------------------------------------------------------------------
 // One resource of a loaded .res file. Type and name are "#<ordinal>" or the
 // upper-case string name.
@@ -172,8 +175,8 @@ struct ResourceItem {
 };
 
 // ---- Dialogs and property sheets ----------------------------------------------------------
-struct PropPageObj;  // an HPROPSHEETPAGE (propsheet.cpp)
-struct Sheet;        // a property sheet while PropertySheetA runs (propsheet.cpp)
+struct PropPageObj;  // an HPROPSHEETPAGE (propsheet.h)
+struct Sheet;        // a property sheet while PropertySheetA runs (propsheet.h)
 struct PostedMessage {
   HWND hwnd = nullptr;
   UINT msg = 0;
@@ -409,9 +412,6 @@ HRESULT WINAPI Sim_SHGetFolderPathA(HWND hwnd, int csidl, HANDLE token, DWORD fl
 // Dialogs (dialogs.cpp). A dialog window's procedure sees the message
 // first; *result is what SendMessageA returns when it handled it.
 bool DialogProcHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
-// Class behaviour winsim adds to SendMessageA before its generic handling
-// (text limits, rich edit text, BM_CLICK).
-bool ControlHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
 // Creates a dialog from a template resource; nullptr when the template is
 // missing or corrupt or a control cannot be made (*error says which).
 HWND CreateDialogFromResource(State& s, HINSTANCE instance, LPCSTR name, HWND parent, DWORD forceStyle, DWORD dropStyle,
@@ -421,6 +421,13 @@ HWND CreateDialogFromResource(State& s, HINSTANCE instance, LPCSTR name, HWND pa
 bool DialogTemplateSize(State& s, HINSTANCE instance, LPCSTR name, SIZE* pixels);
 int DluToPixelX(int dlu);
 int DluToPixelY(int dlu);
+// Controls (controls.cpp). Class behaviour winsim adds to SendMessageA
+// before its generic handling (text limits, rich edit text, BM_CLICK).
+bool ControlHandles(State& s, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+// The progress bar's and the combo box's own messages, after the generic
+// handling.
+LRESULT ProgressMessage(State& s, Window& w, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT ComboMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp);
 // A user's click on a control: auto buttons toggle, then the parent dialog
 // gets WM_COMMAND. Returns "" on success, else why it was refused.
 // With dryRun nothing happens: only the refusal is computed.
