@@ -140,8 +140,8 @@ TEST_F(MkDist, WritesTheDistributionTree) {
   const Result r = Build();
   ASSERT_EQ(0, r.status) << r.output;
   EXPECT_EQ(
-      "CA1.0_ CA2.0 Docs/ Docs/guide.htm Docs/img/ Docs/img/a.gif QXFTP.CH_ QXFTP.DL_ QXFTP.EX_ QXFTP.HL_ "
-      "Qxcerts.Cab SETUP.INI.template Setup.exe Start.qft UNINS.EX_ readme.htm ",
+      "CA1.0_ CA2.0 Docs/ Docs/guide.htm Docs/img/ Docs/img/a.gif Manifest.sha256_ QXFTP.CH_ QXFTP.DL_ QXFTP.EX_ "
+      "QXFTP.HL_ Qxcerts.Cab SETUP.INI.template Setup.exe Start.qft UNINS.EX_ readme.htm ",
       Tree(out));
 }
 

@@ -2,6 +2,7 @@
 // reads the file on each Windows version, and runs each family of rules; with
 // the findings' wording and the report's text.
 #include "checker.h"
+#include "check_manifest.h"
 
 #include <winsim/machine.h>
 
@@ -84,11 +85,13 @@ int CheckReport::Status() const {
 
 std::string CheckReport::Text() const {
   std::string out;
+  static const char* const kSeverity[] = {"note", "warning", "error"};
   for (const Finding& f : findings)
-    out += std::string(f.severity == Severity::Error ? "error" : "warning") + ": " + f.subject + ": " + f.text + "\n";
+    out += std::string(kSeverity[static_cast<int>(f.severity)]) + ": " + f.subject + ": " + f.text + "\n";
   size_t errors = std::count_if(findings.begin(), findings.end(),
                                 [](const Finding& f) { return f.severity == Severity::Error; });
-  size_t warnings = findings.size() - errors;
+  size_t warnings = std::count_if(findings.begin(), findings.end(),
+                                  [](const Finding& f) { return f.severity == Severity::Warning; });
   out += std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
          (warnings == 1 ? " warning\n" : " warnings\n");
   return out;
@@ -154,6 +157,7 @@ bool Check(const fs::path& dist, const std::optional<fs::path>& iniFile, const s
     return false;
   }
   c.Distribution(files);
+  CheckManifest(files, &report->findings);
 
   if (readIni) {
     ::setupcheck::Encoding e = Detect(bytes);

@@ -12,7 +12,8 @@
 
 namespace setupcheck {
 
-enum class Severity { Warning = 1, Error = 2 };
+// A note informs and changes no exit status.
+enum class Severity { Note = 0, Warning = 1, Error = 2 };
 
 struct Finding {
   Severity severity;
