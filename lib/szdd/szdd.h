@@ -1,5 +1,6 @@
 // SZDD ("compress -r" / COMPRESS.EXE mode "A") codec shared by the packer
-// tool, the distribution builder and winsim's VerInstallFileA.
+// tool (which the distribution builder runs), setupcheck and winsim's
+// VerInstallFileA.
 //
 // Layout: 8 magic bytes "SZDD" 88 F0 27 33, 1 byte mode 'A', 1 byte the last
 // character of the expanded file name, 4 bytes expanded size (little-endian),
