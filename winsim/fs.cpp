@@ -24,6 +24,11 @@ FILETIME State::Tick() {
   return ft;
 }
 
+DWORD AttributesOf(const FsNode& n) {
+  DWORD a = n.attrs | (n.isDir ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  return a ? a : FILE_ATTRIBUTE_NORMAL;
+}
+
 static bool IsInvalidNameChar(unsigned char c, bool allowWildcards) {
   if (c < 32) return true;
   switch (c) {
@@ -390,6 +395,14 @@ std::string State::ShortFormOf(const std::string& input) const {
 }
 
 // ---- Sharing ------------------------------------------------------------------------------
+DWORD AccessRights(DWORD access) {
+  DWORD r = 0;
+  if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | FILE_READ_DATA)) r |= kAccRead;
+  if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) r |= kAccWrite;
+  if (access & (DELETE | GENERIC_ALL)) r |= kAccDelete;
+  return r;
+}
+
 DWORD State::CheckShare(const FsNode* node, DWORD access, DWORD share) const {
   for (const OpenRef& o : opens) {
     if (o.node.get() != node) continue;

@@ -82,6 +82,12 @@ struct OpenRef {
 };
 
 constexpr DWORD kAccRead = 1, kAccWrite = 2, kAccDelete = 4;
+// A Win32 access mask (generic or specific rights) as the kAcc* rights the
+// sharing rules compare.
+DWORD AccessRights(DWORD access);
+// The attributes Win32 reports for an entry: FILE_ATTRIBUTE_DIRECTORY for a
+// directory, and FILE_ATTRIBUTE_NORMAL when no other is set.
+DWORD AttributesOf(const FsNode& n);
 
 struct FileHandle {
   int openId = 0;
@@ -399,8 +405,14 @@ struct State {
   void InstallSystemModules();
 };
 
+// Sets the last error and returns FALSE, as a BOOL call fails.
+inline BOOL Fail(State& s, DWORD err) {
+  s.lastError = err;
+  return FALSE;
+}
+
 // FindFirstFileA's matching: DOS wildcards against the long name or the
-// 8.3 alias, without regard to case.
+// 8.3 alias, without regard to case (kernel32_find.cpp).
 bool WildcardMatch(const std::string& pattern, const FsNode& node);
 
 // Module exports reached through GetProcAddress.

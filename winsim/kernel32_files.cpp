@@ -10,27 +10,9 @@ using namespace winsim::detail;
 
 namespace {
 
-BOOL Fail(State& s, DWORD err) {
-  s.lastError = err;
-  return FALSE;
-}
-
-DWORD NormAccess(DWORD access) {
-  DWORD r = 0;
-  if (access & (GENERIC_READ | GENERIC_ALL | GENERIC_EXECUTE | FILE_READ_DATA)) r |= kAccRead;
-  if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) r |= kAccWrite;
-  if (access & (DELETE | GENERIC_ALL)) r |= kAccDelete;
-  return r;
-}
-
 constexpr DWORD kSettableAttrs = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-DWORD AttrsOf(const FsNode& n) {
-  DWORD a = n.attrs | (n.isDir ? FILE_ATTRIBUTE_DIRECTORY : 0);
-  return a ? a : FILE_ATTRIBUTE_NORMAL;
-}
 
 }  // namespace
 
@@ -48,7 +30,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     s.lastError = e;
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttrsOf(*n);
+  return AttributesOf(*n);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
@@ -351,7 +333,7 @@ bool Matches(const std::string& pattern, const FsNode& n) { return WildcardMatch
 
 void FillFind(WIN32_FIND_DATAA* d, const FsNode& n, const std::string& name) {
   std::memset(d, 0, sizeof *d);
-  d->dwFileAttributes = AttrsOf(n);
+  d->dwFileAttributes = AttributesOf(n);
   d->ftCreationTime = n.created;
   d->ftLastAccessTime = n.accessed;
   d->ftLastWriteTime = n.written;
@@ -468,7 +450,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   (void)hTemplateFile;
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p);
-  DWORD acc = NormAccess(dwDesiredAccess);
+  DWORD acc = AccessRights(dwDesiredAccess);
   DWORD after = 0;
   HANDLE result = INVALID_HANDLE_VALUE;
   if (!e && (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING))

@@ -189,9 +189,7 @@ DWORD Machine::Attributes(const std::string& path) const {
   PathParts p;
   if (state_->Resolve(path.c_str(), p, false, false)) return INVALID_FILE_ATTRIBUTES;
   NodePtr n = state_->Lookup(p);
-  if (!n) return INVALID_FILE_ATTRIBUTES;
-  DWORD a = n->attrs | (n->isDir ? FILE_ATTRIBUTE_DIRECTORY : 0);
-  return a ? a : FILE_ATTRIBUTE_NORMAL;
+  return n ? AttributesOf(*n) : INVALID_FILE_ATTRIBUTES;
 }
 
 void Machine::SetAttributes(const std::string& path, DWORD attributes) {
@@ -256,20 +254,12 @@ void Machine::RemoveTree(const std::string& path) {
   if (n && n->parent) state_->Detach(n);
 }
 
-static DWORD NormaliseAccess(DWORD access) {
-  DWORD r = 0;
-  if (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA | GENERIC_EXECUTE)) r |= kAccRead;
-  if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) r |= kAccWrite;
-  if (access & (DELETE | GENERIC_ALL)) r |= kAccDelete;
-  return r;
-}
-
 int Machine::Hold(const std::string& path, DWORD share, DWORD access) {
   NodePtr n = state_->Lookup(state_->ResolveOrDie(path));
   if (!n) {
     throw UsageError(Printf("winsim: Hold(%s): no such file\n", path.c_str()));
   }
-  return state_->AddOpen(n, NormaliseAccess(access), share, OpenKind::TestHold);
+  return state_->AddOpen(n, AccessRights(access), share, OpenKind::TestHold);
 }
 
 int Machine::HoldImage(const std::string& path) {
