@@ -98,6 +98,39 @@ class Signing(unittest.TestCase):
         run = distlib.verify(self.path("one", "Setup.exe"), self.ca.ca)
         self.assertIn("Signing time: Nov 14 22:13:20 2023 GMT", run.stdout)
 
+    def check(self, dist: str) -> subprocess.CompletedProcess:
+        return subprocess.run([distlib.SETUPCHECK, "check", dist], capture_output=True, text=True, timeout=120)
+
+    def test_setupcheck_reports_the_signature_and_through_the_manifest_a_changed_file(self):
+        distlib.require(distlib.SETUPCHECK)
+        dist = self.path("dist")
+        shutil.copytree(self.signed, dist)
+        run = self.check(dist)
+        self.assertIn("note: Setup.exe: Setup.exe carries an Authenticode signature", run.stdout)
+        self.assertNotIn("manifest", run.stdout.lower(), "an intact copy")
+        self.assertEqual(1, run.returncode, run.stdout)    # the warning that there is no SETUP.INI
+        # One byte of the program changed on its way to the share: the
+        # manifest names the file, and the signature no longer verifies.
+        setup = os.path.join(dist, "Setup.exe")
+        with open(setup, "r+b") as f:
+            f.seek(os.path.getsize(setup) // 3)
+            byte = f.read(1)
+            f.seek(-1, os.SEEK_CUR)
+            f.write(bytes([byte[0] ^ 0x01]))
+        os.remove(os.path.join(dist, "Docs", "Guide.txt"))
+        with open(os.path.join(dist, "Extra.cfg"), "w") as f:
+            f.write("added on the share\n")
+        run = self.check(dist)
+        self.assertEqual(2, run.returncode, run.stdout)
+        self.assertIn("error: Setup.exe: The file is not the one the manifest lists (SHA-256)", run.stdout)
+        self.assertIn("error: Docs\\Guide.txt: The manifest lists this file but the distribution lacks it", run.stdout)
+        self.assertIn("warning: Extra.cfg: The manifest does not list this file", run.stdout)
+        self.assertNotEqual(0, distlib.verify(setup, self.ca.ca).returncode)
+        # The unsigned distribution says so.
+        distlib.make_dist(self.path("unsigned"))
+        run = self.check(self.path("unsigned"))
+        self.assertIn("note: Setup.exe: Setup.exe carries no Authenticode signature", run.stdout)
+
     # --- bad input ---------------------------------------------------------
     def test_a_wrong_or_missing_password(self):
         self.refused(self.ca.sign_options(password=self.ca.wrong_password), "wrong password for the signing key")
