@@ -6,6 +6,7 @@ from __future__ import annotations
 import hashlib
 import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 
@@ -106,6 +107,18 @@ class Mkdist(unittest.TestCase):
         distlib.make_dist(out, "--force")
         self.assertNotIn("keep.txt", os.listdir(out))
         self.assertIn(MANIFEST, os.listdir(out))
+
+    def test_relative_directories(self):
+        # The cabinet is packed from another directory than the caller's.
+        os.makedirs(self.path("here"))
+        run = subprocess.run([distlib.MKDIST, os.path.relpath(distlib.PRODUCT, self.path("here")),
+                              os.path.relpath(distlib.SETUP_EXE, self.path("here")), "out/dist",
+                              os.path.relpath(distlib.SZDDPACK, self.path("here"))],
+                             cwd=self.path("here"), capture_output=True, text=True, timeout=300)
+        self.assertEqual(0, run.returncode, run.stderr)
+        distlib.make_dist(self.path("absolute"))
+        self.assertEqual([], distlib.differences(distlib.tree(self.path("absolute")),
+                                                 distlib.tree(self.path("here", "out", "dist"))))
 
     def test_a_product_file_named_like_the_manifest_is_refused(self):
         product = copy_product(self.path("product"), 1000000000)
