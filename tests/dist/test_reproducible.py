@@ -8,6 +8,7 @@ with ccache off: every object is compiled anew, so a path or a time that
 reached an object file would reach the linked files compared here."""
 from __future__ import annotations
 
+import hashlib
 import os
 import shutil
 import subprocess
@@ -76,6 +77,8 @@ class Reproducible(unittest.TestCase):
                 "paths": [source, binary],
             })
         first, second = results
+        for name, data in (("Setup.exe", first["Setup.exe"]), ("Manifest.sha256_", first["dist"]["Manifest.sha256_"])):
+            print(f"  {name}: {len(data)} bytes, SHA-256 {hashlib.sha256(data).hexdigest()}", file=sys.stderr)
         self.assertEqual(first["Setup.exe"], second["Setup.exe"], "Setup.exe")
         self.assertEqual([], distlib.differences(first["product"], second["product"]), "sample product")
         self.assertEqual([], distlib.differences(first["dist"], second["dist"]), "distribution")
