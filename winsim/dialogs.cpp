@@ -176,14 +176,6 @@ const ResourceItem* DialogResource(State& s, HINSTANCE instance, LPCSTR name, DW
   return FindResourceItem(s, instance, "#5", ResourceKey(name), error);
 }
 
-void ScreenOriginOf(const State& s, HWND hwnd, LONG* x, LONG* y) {
-  *x = *y = 0;
-  for (const Window* w = s.Win(hwnd); w; w = s.Win(w->parent)) {
-    *x += w->rect.left;
-    *y += w->rect.top;
-  }
-}
-
 }  // namespace
 
 namespace winsim::detail {
@@ -347,7 +339,8 @@ BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL) {
   return SetWindowPos(hWnd, nullptr, X, Y, nWidth, nHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint) {
+// ScreenToClient (sign -1) and ClientToScreen (+1).
+static BOOL MovePointByOrigin(HWND hWnd, LPPOINT lpPoint, LONG sign) {
   State& s = S();
   if (!s.Win(hWnd) || !lpPoint) {
     s.lastError = ERROR_INVALID_WINDOW_HANDLE;
@@ -355,23 +348,13 @@ BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint) {
   }
   LONG x, y;
   ScreenOriginOf(s, hWnd, &x, &y);
-  lpPoint->x -= x;
-  lpPoint->y -= y;
+  lpPoint->x += sign * x;
+  lpPoint->y += sign * y;
   return TRUE;
 }
 
-BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint) {
-  State& s = S();
-  if (!s.Win(hWnd) || !lpPoint) {
-    s.lastError = ERROR_INVALID_WINDOW_HANDLE;
-    return FALSE;
-  }
-  LONG x, y;
-  ScreenOriginOf(s, hWnd, &x, &y);
-  lpPoint->x += x;
-  lpPoint->y += y;
-  return TRUE;
-}
+BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint) { return MovePointByOrigin(hWnd, lpPoint, -1); }
+BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint) { return MovePointByOrigin(hWnd, lpPoint, 1); }
 
 BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect) {
   if (!S().Win(hDlg) || !lpRect) return FALSE;

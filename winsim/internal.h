@@ -448,6 +448,9 @@ std::string UserType(State& s, HWND control, const std::string& text, bool dryRu
 std::string UserSelect(State& s, HWND control, int index, bool dryRun);
 // Is the window class known to CreateWindowExA (user32.cpp)?
 bool ClassKnown(State& s, const std::string& cls, DWORD* error);
+// Where a window's client area starts on the screen: its own and its
+// parents' origins added up, as winsim draws no non-client area (user32.cpp).
+void ScreenOriginOf(const State& s, HWND hwnd, LONG* x, LONG* y);
 // Resources (resources.cpp): "#<n>" for an ordinal, else the text.
 std::string ResourceKey(LPCSTR nameOrOrdinal);
 const ResourceItem* FindResourceItem(const State& s, HMODULE module, const std::string& type, const std::string& name,

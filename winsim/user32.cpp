@@ -33,6 +33,14 @@ HWND State::NewWindow(Window w) {
   return h;
 }
 
+void ScreenOriginOf(const State& s, HWND hwnd, LONG* x, LONG* y) {
+  *x = *y = 0;
+  for (const Window* w = s.Win(hwnd); w; w = s.Win(w->parent)) {
+    *x += w->rect.left;
+    *y += w->rect.top;
+  }
+}
+
 }  // namespace winsim::detail
 
 namespace {
@@ -80,17 +88,6 @@ std::string CursorName(HCURSOR h) {
       return "IDC_APPSTARTING";
     default:
       return Hex(reinterpret_cast<uintptr_t>(h));
-  }
-}
-
-void ScreenOrigin(const State& s, const Window& w, LONG* x, LONG* y) {
-  *x = w.rect.left;
-  *y = w.rect.top;
-  const Window* p = s.Win(w.parent);
-  while (p) {
-    *x += p->rect.left;
-    *y += p->rect.top;
-    p = s.Win(p->parent);
   }
 }
 
@@ -273,7 +270,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
     return FALSE;
   }
   LONG x, y;
-  ScreenOrigin(s, *w, &x, &y);
+  ScreenOriginOf(s, hWnd, &x, &y);
   *lpRect = RECT{x, y, x + (w->rect.right - w->rect.left), y + (w->rect.bottom - w->rect.top)};
   return TRUE;
 }
