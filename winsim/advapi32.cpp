@@ -90,7 +90,7 @@ static bool Covers(const std::string& denied, const std::string& path) {
 }
 
 bool State::WriteDenied(const std::string& hiveName, const std::string& upperPath) const {
-  if (readOnlyHives.count(hiveName)) return true;
+  if (readOnlyHives.count(hiveName) || UserRefusesKeyWrite(hiveName)) return true;
   for (auto& d : denials)
     if (d.hiveName == hiveName && Covers(d.upperPath, upperPath)) return true;
   if (hiveName == "HKEY_CLASSES_ROOT")
@@ -109,9 +109,15 @@ bool State::ReadDenied(const std::string& hiveName, const std::string& upperPath
 KeyPtr State::KeyForTest(HKEY hive, const std::string& key, bool create) const {
   State* self = const_cast<State*>(this);
   if (hive == HKEY_CLASSES_ROOT) return self->WalkKey(hklm, JoinKey("Software\\Classes", key), create);
-  KeyPtr root = HiveRoot(hive, nullptr, nullptr);
+  std::string name;
+  KeyPtr root = HiveRoot(hive, &name, nullptr);
   if (!root) {
     throw UsageError(Printf("winsim: not a predefined hive handle\n"));
+  }
+  // The real (64-bit) names; the registry's own links are followed.
+  if (wow64) {
+    RealKey real = MapKey(name, key, KEY_WOW64_64KEY);
+    return self->WalkKey(real.root, real.path, create);
   }
   return self->WalkKey(root, key, create);
 }
@@ -146,6 +152,8 @@ struct Base {
   std::string hiveName;
   std::string path;
   REGSAM access = 0;
+  std::string realHive, realPath;  // the real key behind it
+  KeyHandle* handle = nullptr;     // nullptr for a predefined hive
 };
 
 LONG GetBase(State& s, HKEY h, Base& b) {
@@ -154,6 +162,12 @@ LONG GetBase(State& s, HKEY h, Base& b) {
     if (!b.key) return ERROR_FILE_NOT_FOUND;
     b.path.clear();
     b.access = KEY_ALL_ACCESS;
+    b.realHive = b.hiveName;
+    if (s.wow64) {
+      RealKey real = s.MapKey(b.hiveName, "", 0);
+      b.realHive = real.hive;
+      b.realPath = real.path;
+    }
     return ERROR_SUCCESS;
   }
   auto it = s.keys.find(reinterpret_cast<uintptr_t>(h));
@@ -163,7 +177,42 @@ LONG GetBase(State& s, HKEY h, Base& b) {
   b.hiveName = it->second.hiveName;
   b.path = it->second.path;
   b.access = it->second.access;
+  b.realHive = it->second.realHive;
+  b.realPath = it->second.realPath;
+  b.handle = &it->second;
   return ERROR_SUCCESS;
+}
+
+// Where a subkey of a base is: on a 64-bit edition the registry
+// redirector's answer for the whole path in the view sam asks for (the one
+// place a key path of the program becomes a real key); elsewhere the
+// subkey below the base itself.
+struct Target {
+  KeyPtr from;
+  std::string sub;   // below from
+  std::string hive;  // the real key's hive and path, for the access checks
+  std::string path;
+};
+
+Target TargetOf(State& s, const Base& b, const std::string& sub, REGSAM sam) {
+  if (!s.wow64) return Target{b.key, sub, b.hiveName, JoinKey(b.path, sub)};
+  RealKey real = s.MapKey(b.hiveName, JoinKey(b.path, sub), sam);
+  return Target{real.root, real.path, real.hive, real.path};
+}
+
+// Both view flags at once: "the function fails with ERROR_INVALID_PARAMETER"
+// (from Windows 7 on; "undefined" before, where winsim takes the 64-bit view).
+bool BothViews(const State& s, REGSAM sam) {
+  return s.wow64 && s.version != WindowsVersion::WinXP64 && (sam & KEY_WOW64_64KEY) && (sam & KEY_WOW64_32KEY);
+}
+
+// Denials name keys as the program does and as they really are.
+bool WriteRefused(const State& s, const std::string& hive, const std::string& path, const Target& t) {
+  return s.WriteDenied(hive, UpperPath(path)) || s.WriteDenied(t.hive, UpperPath(t.path));
+}
+
+bool ReadRefused(const State& s, const std::string& hive, const std::string& path, const Target& t) {
+  return s.ReadDenied(hive, UpperPath(path)) || s.ReadDenied(t.hive, UpperPath(t.path));
 }
 
 std::string TypeName(DWORD t) {
@@ -189,9 +238,19 @@ std::string TypeName(DWORD t) {
   }
 }
 
-HKEY NewKeyHandle(State& s, const KeyPtr& key, const std::string& hive, const std::string& path, REGSAM access) {
+HKEY NewKeyHandle(State& s, const KeyPtr& key, const std::string& hive, const std::string& path, REGSAM access,
+                  const Target& t, bool created) {
   s.nextKey += 4;
-  s.keys[s.nextKey] = KeyHandle{key, hive, path, access};
+  KeyHandle h;
+  h.key = key;
+  h.hiveName = hive;
+  h.path = path;
+  h.access = access;
+  h.realHive = t.hive;
+  h.realPath = t.path;
+  h.view64 = (access & KEY_WOW64_64KEY) != 0;
+  h.written = created;
+  s.keys[s.nextKey] = h;
   return reinterpret_cast<HKEY>(s.nextKey);
 }
 
@@ -219,15 +278,18 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
   if (r == ERROR_SUCCESS) {
     if (!sub.empty() && sub[0] == '\\') {
       r = ERROR_BAD_PATHNAME;
+    } else if (BothViews(s, samDesired)) {
+      r = ERROR_INVALID_PARAMETER;
     } else {
-      k = s.WalkKey(b.key, sub, false);
+      Target t = TargetOf(s, b, sub, samDesired);
+      k = s.WalkKey(t.from, t.sub, false);
       if (!k) {
         r = ERROR_FILE_NOT_FOUND;
-      } else if (s.ReadDenied(b.hiveName, UpperPath(path)) ||
-                 ((samDesired & kWriteBits) && s.WriteDenied(b.hiveName, UpperPath(path)))) {
+      } else if (ReadRefused(s, b.hiveName, path, t) ||
+                 ((samDesired & kWriteBits) && WriteRefused(s, b.hiveName, path, t))) {
         r = ERROR_ACCESS_DENIED;
       } else {
-        *phkResult = NewKeyHandle(s, k, b.hiveName, path, samDesired);
+        *phkResult = NewKeyHandle(s, k, b.hiveName, path, samDesired, t, false);
       }
     }
   }
@@ -257,16 +319,18 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
   if (r == ERROR_SUCCESS) {
     if (!sub.empty() && sub[0] == '\\') {
       r = ERROR_BAD_PATHNAME;
+    } else if (BothViews(s, samDesired)) {
+      r = ERROR_INVALID_PARAMETER;
     } else {
-      KeyPtr k = s.WalkKey(b.key, sub, false);
+      Target t = TargetOf(s, b, sub, samDesired);
+      KeyPtr k = s.WalkKey(t.from, t.sub, false);
       bool wantsWrite = (samDesired & kWriteBits) != 0;
-      if (s.ReadDenied(b.hiveName, UpperPath(path)) ||
-          ((wantsWrite || !k) && s.WriteDenied(b.hiveName, UpperPath(path)))) {
+      if (ReadRefused(s, b.hiveName, path, t) || ((wantsWrite || !k) && WriteRefused(s, b.hiveName, path, t))) {
         r = ERROR_ACCESS_DENIED;
       } else {
         bool created = false;
-        if (!k) k = s.WalkKey(b.key, sub, true, &created);
-        *phkResult = NewKeyHandle(s, k, b.hiveName, path, samDesired);
+        if (!k) k = s.WalkKey(t.from, t.sub, true, &created);
+        *phkResult = NewKeyHandle(s, k, b.hiveName, path, samDesired, t, created);
         disposition = created ? "created" : "opened";
         if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
       }
@@ -325,13 +389,18 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
   std::string name = ValueNameOf(lpValueName);
   std::string bytes;
   if (r == ERROR_SUCCESS) {
-    if (!(b.access & KEY_SET_VALUE) || s.WriteDenied(b.hiveName, UpperPath(b.path))) {
+    if (!(b.access & KEY_SET_VALUE) || s.WriteDenied(b.hiveName, UpperPath(b.path)) ||
+        s.WriteDenied(b.realHive, UpperPath(b.realPath))) {
       r = ERROR_ACCESS_DENIED;
     } else if (!lpData && cbData) {
       r = ERROR_NOACCESS;
     } else {
       std::vector<uint8_t> data(lpData, lpData + cbData);
       bytes.assign(data.begin(), data.end());
+      if (b.handle) {
+        s.PatchWow64String(*b.handle, dwType, data);
+        b.handle->written = true;
+      }
       s.SetValueRaw(b.key, name, dwType, data);
     }
   }
@@ -347,9 +416,11 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   LONG r = GetBase(s, hKey, b);
   std::string name = ValueNameOf(lpValueName);
   if (r == ERROR_SUCCESS) {
-    if (!(b.access & KEY_SET_VALUE) || s.WriteDenied(b.hiveName, UpperPath(b.path))) {
+    if (!(b.access & KEY_SET_VALUE) || s.WriteDenied(b.hiveName, UpperPath(b.path)) ||
+        s.WriteDenied(b.realHive, UpperPath(b.realPath))) {
       r = ERROR_ACCESS_DENIED;
     } else {
+      if (b.handle) b.handle->written = true;
       auto& vals = b.key->values;
       r = ERROR_FILE_NOT_FOUND;
       for (size_t i = 0; i < vals.size(); ++i) {
@@ -421,22 +492,27 @@ static void MarkTreeDeleted(RegKey& k) {
   for (auto& kv : k.subkeys) MarkTreeDeleted(*kv.second);
 }
 
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  State& s = S();
-  if (auto f = Injected("RegDeleteKeyA", lpSubKey)) return static_cast<LONG>(*f);
+namespace {
+
+// RegDeleteKeyA (the default view) and RegDeleteKeyExA (the view sam asks for).
+LONG DeleteKey(State& s, HKEY hKey, LPCSTR lpSubKey, REGSAM sam, bool ex) {
   Base b;
   LONG r = lpSubKey ? GetBase(s, hKey, b) : ERROR_INVALID_PARAMETER;
   std::string sub = Str(lpSubKey);
   std::string path = JoinKey(b.path, sub);
   if (r == ERROR_SUCCESS) {
-    KeyPtr k = (!sub.empty() && sub[0] == '\\') ? nullptr : s.WalkKey(b.key, sub, false);
-    if (!sub.empty() && sub[0] == '\\') {
+    bool bad = !sub.empty() && sub[0] == '\\';
+    Target t = TargetOf(s, b, sub, sam);
+    KeyPtr k = bad ? nullptr : s.WalkKey(t.from, t.sub, false);
+    if (bad) {
       r = ERROR_BAD_PATHNAME;
+    } else if (BothViews(s, sam)) {
+      r = ERROR_INVALID_PARAMETER;
     } else if (!k) {
       r = ERROR_FILE_NOT_FOUND;
     } else if (!k->parent || path.empty()) {
       r = ERROR_ACCESS_DENIED;
-    } else if (s.ReadDenied(b.hiveName, UpperPath(path)) || s.WriteDenied(b.hiveName, UpperPath(path))) {
+    } else if (ReadRefused(s, b.hiveName, path, t) || WriteRefused(s, b.hiveName, path, t)) {
       r = ERROR_ACCESS_DENIED;
     } else if (s.IsNT() && !k->subkeys.empty()) {
       // The NT family deletes only leaf keys; Windows 9x deletes the whole
@@ -445,11 +521,32 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     } else {
       k->parent->subkeys.erase(Upper(k->name));
       MarkTreeDeleted(*k);
+      s.ReflectDeletion(t.hive, t.path);
     }
   }
-  s.Log("RegDeleteKey", {b.hiveName, path, Dec(r)});
+  if (ex)
+    s.Log("RegDeleteKeyEx", {b.hiveName, path, Hex(sam), Dec(r)});
+  else
+    s.Log("RegDeleteKey", {b.hiveName, path, Dec(r)});
   return r;
 }
+
+}  // namespace
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  State& s = S();
+  if (auto f = Injected("RegDeleteKeyA", lpSubKey)) return static_cast<LONG>(*f);
+  return DeleteKey(s, hKey, lpSubKey, 0, false);
+}
+
+namespace winsim::detail {
+LONG WINAPI Sim_RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved) {
+  State& s = S();
+  if (auto f = Injected("RegDeleteKeyExA", lpSubKey)) return static_cast<LONG>(*f);
+  if (Reserved) return ERROR_INVALID_PARAMETER;
+  return DeleteKey(s, hKey, lpSubKey, samDesired, true);
+}
+}  // namespace winsim::detail
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
   State& s = S();
@@ -459,6 +556,7 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     s.Log("Misuse", {"RegCloseKey", "invalid or already closed key handle"});
     return ERROR_INVALID_HANDLE;
   }
+  s.ReflectOnClose(it->second);
   s.keys.erase(it);
   return ERROR_SUCCESS;
 }

@@ -74,6 +74,7 @@ const std::map<std::string_view, std::vector<Failure>>& Table() {
       {"RegSetValueExA", {F(ERROR_ACCESS_DENIED)}},
       {"RegDeleteValueA", {F(ERROR_FILE_NOT_FOUND), F(ERROR_ACCESS_DENIED)}},
       {"RegDeleteKeyA", {F(ERROR_FILE_NOT_FOUND), F(ERROR_ACCESS_DENIED)}},
+      {"RegDeleteKeyExA", {F(ERROR_FILE_NOT_FOUND), F(ERROR_ACCESS_DENIED)}},
       // Privileges and the restart.
       {"OpenProcessToken", {F(ERROR_ACCESS_DENIED)}},
       {"LookupPrivilegeValueA", {F(ERROR_NO_SUCH_PRIVILEGE)}},

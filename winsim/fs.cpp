@@ -81,6 +81,7 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
     bool local = IEquals(server, "localhost") || server == "127.0.0.1" || IEquals(server, computerName);
     if (local && share.size() == 2 && share[1] == '$' && drives.count(std::string(1, UpperChar(share[0])) + ":"))
       r.root = std::string(1, UpperChar(share[0])) + ":";
+    r.unc = true;
     i = shareEnd;
   } else if (s.size() >= 2 && s[1] == ':' && ((c0 >= 'A' && c0 <= 'Z') || (c0 >= 'a' && c0 <= 'z'))) {
     r.root = std::string(1, UpperChar(s[0])) + ":";
@@ -129,6 +130,9 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
     if (comp.size() > 255) return ERROR_FILENAME_EXCED_RANGE;
     r.parts.push_back(comp);
   }
+  // The ANSI entry points are the program's; the limit-free resolution is
+  // the test helpers'.
+  r.byProgram = limitLength && native == 0;
   out = r;
   return 0;
 }
@@ -160,7 +164,7 @@ NodePtr State::MakeRoot(const std::string& root) {
   return n;
 }
 
-static NodePtr FindChild(const FsNode& dir, const std::string& name) {
+NodePtr FindChild(const FsNode& dir, const std::string& name) {
   std::string u = Upper(name);
   auto it = dir.children.find(u);
   if (it != dir.children.end()) return it->second;
@@ -169,20 +173,32 @@ static NodePtr FindChild(const FsNode& dir, const std::string& name) {
   return nullptr;
 }
 
-NodePtr State::Lookup(const PathParts& p, DWORD* error) const {
+NodePtr State::Walk(const PathParts& p, size_t count, DWORD* error) const {
   NodePtr cur = Root(p.root);
   if (!cur) {
     // No such drive, or no such network share.
     if (error) *error = p.root.size() > 2 ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND;
     return nullptr;
   }
-  for (size_t i = 0; i < p.parts.size(); ++i) {
+  // What the program's process meets on the way: the redirector of a
+  // 64-bit edition (for local paths) and the user's rights.
+  bool redirect = p.byProgram && wow64 && !p.unc;
+  NodePtr windows = redirect ? WindowsNode() : nullptr;
+  bool rights = p.byProgram && Standard();
+  for (size_t i = 0; i < count && i < p.parts.size(); ++i) {
     bool last = i + 1 == p.parts.size();
     if (!cur->isDir) {
       if (error) *error = ERROR_PATH_NOT_FOUND;
       return nullptr;
     }
-    NodePtr next = FindChild(*cur, p.parts[i]);
+    if (rights) {
+      if (DWORD e = MayLookInside(cur.get())) {
+        if (error) *error = e;
+        return nullptr;
+      }
+    }
+    std::optional<NodePtr> redirected = redirect ? Wow64Step(windows.get(), cur, p, i) : std::nullopt;
+    NodePtr next = redirected ? *redirected : FindChild(*cur, p.parts[i]);
     if (!next) {
       if (error) *error = last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
       return nullptr;
@@ -192,20 +208,26 @@ NodePtr State::Lookup(const PathParts& p, DWORD* error) const {
   return cur;
 }
 
+NodePtr State::Lookup(const PathParts& p, DWORD* error) const { return Walk(p, p.parts.size(), error); }
+
 NodePtr State::LookupDir(const PathParts& p, DWORD* error) const {
   if (p.parts.empty()) {
     if (error) *error = ERROR_ACCESS_DENIED;
     return nullptr;
   }
-  PathParts parent = p;
-  parent.parts.pop_back();
   DWORD e = 0;
-  NodePtr d = Lookup(parent, &e);
+  NodePtr d = Walk(p, p.parts.size() - 1, &e);
   if (!d || !d->isDir) {
-    if (error) *error = e == ERROR_BAD_NETPATH ? e : ERROR_PATH_NOT_FOUND;
+    if (error) *error = e == ERROR_BAD_NETPATH || e == ERROR_ACCESS_DENIED ? e : ERROR_PATH_NOT_FOUND;
     return nullptr;
   }
   return d;
+}
+
+NodePtr State::Entry(const PathParts& p) const {
+  if (p.parts.empty()) return Root(p.root);
+  NodePtr dir = LookupDir(p);
+  return dir ? FindChild(*dir, p.parts.back()) : nullptr;
 }
 
 std::string State::PathOf(const FsNode* node) const {
@@ -312,28 +334,35 @@ void State::Detach(const NodePtr& node) {
   node->attached = false;
 }
 
-void State::MakeDirsParts(const PathParts& p) {
+DWORD State::MakeDirsParts(const PathParts& p) {
   NodePtr cur = MakeRoot(p.root);
-  for (auto& part : p.parts) {
-    NodePtr next = FindChild(*cur, part);
-    if (!next) next = AddChild(cur, part, true);
+  for (size_t i = 0; i < p.parts.size(); ++i) {
+    // The directories that exist are walked as the program's view has them.
+    NodePtr next = Walk(p, i + 1, nullptr);
+    if (!next) {
+      if (p.byProgram)
+        if (DWORD e = MayChange(cur.get())) return e;
+      next = AddChild(cur, p.parts[i], true);
+    }
     if (!next->isDir) {
       throw UsageError(Printf("winsim: cannot make directory %s: a file is in the way\n", p.Join().c_str()));
     }
     cur = next;
   }
+  return 0;
 }
 
 std::string State::ShortPathOf(const PathParts& p) const {
-  NodePtr cur = Root(p.root);
-  if (!cur) return "";
+  if (!Root(p.root)) return "";
   std::string r = p.root + "\\";
   for (size_t i = 0; i < p.parts.size(); ++i) {
-    NodePtr next = FindChild(*cur, p.parts[i]);
-    if (!next) return "";
+    // Each component is named by its own entry; what lies below it is the
+    // program's view (System32's children are SysWOW64's on a 64-bit edition).
+    NodePtr dir = Walk(p, i, nullptr);
+    NodePtr entry = dir ? FindChild(*dir, p.parts[i]) : nullptr;
+    if (!entry) return "";
     if (i) r += '\\';
-    r += next->shortName.empty() ? next->name : next->shortName;
-    cur = next;
+    r += entry->shortName.empty() ? entry->name : entry->shortName;
   }
   return r;
 }
@@ -386,7 +415,13 @@ std::string State::ShortFormOf(const std::string& input) const {
     PathParts next = at;
     next.parts.push_back(comp);
     PathParts norm;
-    NodePtr n = Resolve(next.Join().c_str(), norm, false, false) ? nullptr : Lookup(norm);
+    NodePtr n;
+    if (!Resolve(next.Join().c_str(), norm, false, false)) {
+      // The program's name: each component is its own entry, walked to as
+      // the program's view has it.
+      norm.byProgram = native == 0;
+      n = Entry(norm);
+    }
     if (!n) return "";
     out += n->shortName.empty() ? n->name : n->shortName;
     at = norm;
@@ -453,6 +488,7 @@ bool State::IsCwdOrAbove(const FsNode* node) const {
 
 DWORD State::DeleteFileNode(const NodePtr& node) {
   if (node->isDir) return ERROR_ACCESS_DENIED;
+  if (DWORD e = MayChange(node.get())) return e;
   if (node->attrs & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   // A mapped image (running program, loaded DLL) cannot be deleted:
   // STATUS_CANNOT_DELETE, which Win32 reports as access denied.
@@ -468,6 +504,7 @@ DWORD State::WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data
   if (existing) {
     if (existing->isDir) return ERROR_ACCESS_DENIED;
     if (existing->attrs & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+    if (DWORD ae = MayChange(existing.get())) return ae;
     if (HasImage(existing.get())) return ERROR_SHARING_VIOLATION;
     if (DWORD se = CheckShare(existing.get(), kAccWrite, FILE_SHARE_READ)) return se;
     if (DWORD re = CheckRoom(existing.get(), existing->data.size(), data.size())) {
@@ -481,7 +518,8 @@ DWORD State::WriteWholeFile(const PathParts& p, const std::vector<uint8_t>& data
     return 0;
   }
   NodePtr dir = LookupDir(p, &e);
-  if (!dir) return ERROR_PATH_NOT_FOUND;
+  if (!dir) return e == ERROR_ACCESS_DENIED ? e : ERROR_PATH_NOT_FOUND;
+  if (DWORD ae = MayChange(dir.get())) return ae;
   NodePtr n = AddChild(dir, p.parts.back(), false);
   if (DWORD re = CheckRoom(dir.get(), 0, data.size())) return re;  // created, left empty
   n->data = data;

@@ -68,8 +68,19 @@ using NodePtr = std::shared_ptr<FsNode>;
 struct PathParts {
   std::string root;
   std::vector<std::string> parts;
+  // Named by the program through an ANSI entry point: walking it applies
+  // what the program's process meets (the 64-bit editions' file system
+  // redirector, the user's rights). Test helpers and Windows' own work
+  // (the restart, the shell's DDE server) walk the real names.
+  bool byProgram = false;
+  // Reached through a UNC name (an administrative share of this computer):
+  // WOW64 redirects only local paths.
+  bool unc = false;
   std::string Join() const;  // "C:\\A\\B" or "C:\\"
 };
+
+// The entry of dir with that name or 8.3 alias (no redirection).
+std::shared_ptr<FsNode> FindChild(const FsNode& dir, const std::string& name);
 
 enum class OpenKind { Handle, TestHold, Image, Module };
 
@@ -128,6 +139,19 @@ struct KeyHandle {
   std::string hiveName;  // as the program named it: "HKEY_CLASSES_ROOT", ...
   std::string path;      // below the hive as the program named it
   REGSAM access = 0;
+  // The real key behind it: on a 64-bit edition the registry redirector's
+  // answer; elsewhere the same as hiveName and path.
+  std::string realHive, realPath;
+  bool view64 = false;   // opened with KEY_WOW64_64KEY
+  bool written = false;  // created, or a value set or deleted through it
+};
+
+// A key path of the program as a real key: the hive's root and the path
+// below it.
+struct RealKey {
+  KeyPtr root;
+  std::string hive;  // "HKEY_LOCAL_MACHINE", ...
+  std::string path;
 };
 
 struct KeyDenial {
@@ -191,7 +215,7 @@ struct PostedMessage {
 };
 
 // ---- Modules -------------------------------------------------------------------------
-enum class Builtin { None, ShFolder, Version, SetupApi, RichEdit };
+enum class Builtin { None, ShFolder, Version, SetupApi, RichEdit, Kernel32, Advapi32 };
 
 struct Module {
   int serial = 0;
@@ -204,6 +228,7 @@ struct Module {
   std::vector<std::string> importNames;  // DLLs it imports, by bare name
   std::vector<HMODULE> imports;          // their modules, freed with it
   int slot = -1;     // trampoline slot for DllRegisterServer/DllUnregisterServer
+  int pinned = 0;    // references the program's static imports hold (kernel32, advapi32)
 };
 
 // ---- DDE ---------------------------------------------------------------------------------
@@ -338,6 +363,12 @@ struct State {
 
   Progman progman;
   Journal journal;
+
+  // The edition and the user (wow64.cpp, users.cpp, editions.cpp).
+  bool wow64 = false;  // a 64-bit edition: the program runs under WOW64
+  UserKind user = UserKind::ElevatedAdministrator;
+  std::vector<std::string> otherProfiles;  // real paths of other users' profiles
+  int native = 0;  // >0 while Windows itself acts (the restart's replay, the shell's DDE server)
   std::vector<std::string> calls;  // Machine::calls()
   std::map<std::string, uint64_t, std::less<>> callsByFunction;
 
@@ -359,12 +390,23 @@ struct State {
   // ERROR_PATH_NOT_FOUND (a directory on the way missing).
   NodePtr Lookup(const PathParts& p, DWORD* error = nullptr) const;
   NodePtr LookupDir(const PathParts& p, DWORD* error = nullptr) const;  // the parent of p
+  // The one place a path becomes a node: the first `count` components,
+  // each looked up in the directory reached so far and then followed as
+  // the program's view has it (WOW64's redirector; a standard user may not
+  // look inside another user's profile). Junctions and per-directory
+  // security would be followed and checked here too.
+  NodePtr Walk(const PathParts& p, size_t count, DWORD* error) const;
+  // The directory entry the last component names, unfollowed (what a
+  // listing of its directory shows under that name).
+  NodePtr Entry(const PathParts& p) const;
   NodePtr Root(const std::string& root) const;
   NodePtr MakeRoot(const std::string& root);
   std::string PathOf(const FsNode* node) const;  // actual case
   NodePtr AddChild(const NodePtr& dir, const std::string& name, bool isDir);
   void Detach(const NodePtr& node);
-  void MakeDirsParts(const PathParts& p);
+  // Creates the missing directories of p; for a program's path the user's
+  // rights apply (0 or ERROR_ACCESS_DENIED).
+  DWORD MakeDirsParts(const PathParts& p);
   std::string ShortPathOf(const PathParts& p) const;
   // GetShortPathNameA's answer for an existing path, in the form it was
   // given: a relative path stays relative, "." and ".." stay, a trailing
@@ -396,6 +438,32 @@ struct State {
   KeyPtr KeyForTest(HKEY hive, const std::string& key, bool create) const;
   void SetValueRaw(const KeyPtr& key, const std::string& name, DWORD type, const std::vector<uint8_t>& data);
 
+  // WOW64 (wow64.cpp). The Windows directory's node; what a component
+  // under it leads a 32-bit process to (nullopt: its own entry).
+  NodePtr WindowsNode() const;
+  std::optional<NodePtr> Wow64Step(const FsNode* windows, const NodePtr& dir, const PathParts& p, size_t i) const;
+  std::string Wow64SystemDir() const;  // GetSystemWow64DirectoryA's answer
+  // A key path of the program (hive as named, path below it) as the real
+  // key the registry redirector gives it in the view sam asks for.
+  RealKey MapKey(const std::string& hiveName, const std::string& logical, REGSAM sam) const;
+  // XP x64's registry reflection, done when a written key is closed and
+  // when a key is deleted; the string patches of 32-bit writes.
+  void ReflectOnClose(const KeyHandle& h);
+  void ReflectDeletion(const std::string& hive, const std::string& realPath);
+  void PatchWow64String(const KeyHandle& h, DWORD type, std::vector<uint8_t>& data) const;
+  bool Exports(Builtin module, const std::string& name) const;
+
+  // The user's rights (users.cpp): 0 or ERROR_ACCESS_DENIED. MayChange
+  // judges a change of target (a file or directory changed or deleted, or
+  // the directory that gains an entry); MayLookInside a lookup or listing
+  // inside dir.
+  bool Standard() const;
+  std::vector<NodePtr> MachineFolders() const;
+  std::vector<NodePtr> OtherProfiles() const;
+  DWORD MayChange(const FsNode* target) const;
+  DWORD MayLookInside(const FsNode* dir) const;
+  bool UserRefusesKeyWrite(const std::string& hiveName) const;
+
   // Windows.
   Window* Win(HWND hwnd);
   const Window* Win(HWND hwnd) const;
@@ -403,6 +471,9 @@ struct State {
 
   // Modules.
   void InstallSystemModules();
+  // kernel32 and advapi32, which the program imports: loaded for its life
+  // (and again after a restart), from its system directory.
+  void LoadPinnedModules();
 };
 
 // Sets the last error and returns FALSE, as a BOOL call fails.
@@ -463,6 +534,21 @@ void DeliverPosted(State& s);
 
 // The current machine's state.
 State& S();
+
+// Editions (wow64.cpp, editions.cpp).
+bool Is64BitEdition(WindowsVersion v);
+bool IsVistaOrLater(WindowsVersion v);
+struct EditionVersion {
+  DWORD major, minor, build;
+  const char* csd;
+};
+EditionVersion VersionOf64(WindowsVersion v);  // what GetVersionExA tells the program
+void SeedEdition64(Machine& m);                // a 64-bit edition's places over the 32-bit layout
+// kernel32's and advapi32's functions of later systems, reached only
+// through GetProcAddress.
+BOOL WINAPI Sim_IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+UINT WINAPI Sim_GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
+LONG WINAPI Sim_RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
 
 // Counts the program's call of a function that can fail (none while winsim
 // calls itself) and, when it is the call Faults::failCall chooses, gives the

@@ -40,7 +40,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   PathParts p;
   DWORD e = s.Resolve(lpFileName, p);
   NodePtr n = e ? nullptr : s.Lookup(p, &e);
-  if (n) n->attrs = dwFileAttributes & kSettableAttrs;
+  if (n) e = s.MayChange(n.get());
+  if (n && !e) n->attrs = dwFileAttributes & kSettableAttrs;
   s.Log("SetFileAttributes", {Str(lpFileName), Hex(dwFileAttributes), Dec(e)});
   return e ? Fail(s, e) : TRUE;
 }
@@ -60,7 +61,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
       e = ERROR_ALREADY_EXISTS;
     } else {
       NodePtr dir = s.LookupDir(p, &e);
-      if (dir) s.AddChild(dir, p.parts.back(), true);
+      if (dir) e = s.MayChange(dir.get());
+      if (dir && !e) s.AddChild(dir, p.parts.back(), true);
     }
   }
   s.Log("CreateDirectory", {Str(lpPathName), Dec(e)});
@@ -78,6 +80,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
       e = ERROR_DIRECTORY;
     else if (!n->parent)
       e = ERROR_ACCESS_DENIED;
+    else if (s.MayChange(n.get()))
+      e = ERROR_ACCESS_DENIED;  // opened for deletion before anything else is asked
     else if (!n->children.empty())
       e = ERROR_DIR_NOT_EMPTY;
     else if (n->attrs & FILE_ATTRIBUTE_READONLY)
@@ -120,6 +124,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         e = ERROR_FILE_EXISTS;
       else if (dst->isDir || (dst->attrs & FILE_ATTRIBUTE_READONLY))
         e = ERROR_ACCESS_DENIED;
+      else if (s.MayChange(dst.get()))
+        e = ERROR_ACCESS_DENIED;
       else if ((dst->attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &
                ~(src->attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         e = ERROR_ACCESS_DENIED;  // replacing hidden or system files needs the same attributes
@@ -134,7 +140,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
       }
     } else {
       NodePtr dir = s.LookupDir(pd, &e);
-      if (dir) e = s.CheckRoom(dir.get(), 0, src->data.size());
+      if (dir) e = s.MayChange(dir.get());
+      if (dir && !e) e = s.CheckRoom(dir.get(), 0, src->data.size());
       if (dir && !e) {
         NodePtr n = s.AddChild(dir, pd.parts.back(), false);
         n->data = src->data;
@@ -202,6 +209,9 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         // e set by LookupDir
       } else if (!src->parent) {
         e = ERROR_ACCESS_DENIED;
+      } else if ((e = s.MayChange(src.get())) || (e = s.MayChange(dir.get())) ||
+                 (dst && dst != src && (e = s.MayChange(dst.get())))) {
+        // the source is opened for deletion, the target directory for a new entry
       } else if (crossDrive && !(dwFlags & MOVEFILE_COPY_ALLOWED)) {
         e = ERROR_NOT_SAME_DEVICE;
       } else if (crossDrive && src->isDir) {
@@ -321,6 +331,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         e = ERROR_FILE_EXISTS;
       else if ((n->attrs & FILE_ATTRIBUTE_READONLY) && ((acc & kAccWrite) || truncates))
         e = ERROR_ACCESS_DENIED;
+      else if (((acc & (kAccWrite | kAccDelete)) || truncates) && s.MayChange(n.get()))
+        e = ERROR_ACCESS_DENIED;
       else if (dwCreationDisposition == CREATE_ALWAYS &&
                ((n->attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) & ~hs))
         e = ERROR_ACCESS_DENIED;
@@ -340,7 +352,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       e = le;
     } else {
       NodePtr dir = s.LookupDir(p, &e);
-      if (dir) {
+      if (dir) e = s.MayChange(dir.get());
+      if (dir && !e) {
         n = s.AddChild(dir, p.parts.back(), false);
         n->attrs = (dwFlagsAndAttributes & kSettableAttrs) | FILE_ATTRIBUTE_ARCHIVE;
       }

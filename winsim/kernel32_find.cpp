@@ -113,9 +113,12 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     f.dir = p;
     f.dir.parts.pop_back();
     f.pattern = p.parts.back();
-    NodePtr dir = s.Lookup(f.dir);
+    DWORD le = 0;
+    NodePtr dir = s.Lookup(f.dir, &le);
     if (!dir || !dir->isDir) {
-      e = ERROR_PATH_NOT_FOUND;
+      e = le == ERROR_ACCESS_DENIED ? le : ERROR_PATH_NOT_FOUND;
+    } else if (f.dir.byProgram && (e = s.MayLookInside(dir.get()))) {
+      // the directory cannot be listed
     } else {
       f.hasDots = !f.dir.parts.empty();
       if (!NextEntry(s, f, lpFindFileData)) {

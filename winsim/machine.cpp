@@ -439,7 +439,10 @@ void Machine::PlantSimDll(const std::string& path, const std::vector<std::string
   WriteText(path, SimDllImage(exports, imports));
 }
 
-void Machine::RemoveSystemModule(const std::string& name) { RemoveTree(state_->systemDir + "\\" + name); }
+void Machine::RemoveSystemModule(const std::string& name) {
+  RemoveTree(state_->systemDir + "\\" + name);
+  if (state_->wow64) RemoveTree(state_->Wow64SystemDir() + "\\" + name);
+}
 
 // ---- Windows and boxes ------------------------------------------------------------------------------------------
 HWND Machine::CreateTestWindow(int clientWidth, int clientHeight, const std::string& title) {

@@ -110,7 +110,7 @@ Outstanding Machine::outstanding() const {
   o.regKeys = static_cast<int>(s.keys.size());
   o.fileHandles = static_cast<int>(s.files.size());
   o.findHandles = static_cast<int>(s.finds.size());
-  for (auto& m : s.modules) o.modules += m.refs;
+  for (auto& m : s.modules) o.modules += m.refs - m.pinned;
   o.processHandles = static_cast<int>(s.processHandles.size());
   o.tokenHandles = static_cast<int>(s.tokens.size());
   o.ddeInstances = static_cast<int>(s.dde.size());

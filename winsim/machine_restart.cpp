@@ -76,6 +76,8 @@ void Machine::Restart() {
   s.shutdownPrivilege = false;
   s.restartRequested = false;
 
+  // The session manager and WININIT.EXE act as the system, on real names.
+  ++s.native;
   if (s.IsNT()) {
     auto pairs = PendingRenames();
     for (auto& [from, to] : pairs) {
@@ -128,6 +130,8 @@ void Machine::Restart() {
       RemoveTree(ini);
     }
   }
+  --s.native;
+  s.LoadPinnedModules();
   s.progman.activeGroup.clear();
   s.Log("Restart", {});
 }

@@ -36,6 +36,14 @@ static VersionInfo InfoFor(WindowsVersion v) {
       // (6.2)") and Wine does the same (init_current_version in
       // dlls/kernelbase/version.c). Setup.exe's manifest names none.
       return {6, 2, 9200, VER_PLATFORM_WIN32_NT, ""};
+    case WindowsVersion::WinXP64:
+    case WindowsVersion::Win7x64:
+    case WindowsVersion::Win81x64:
+    case WindowsVersion::Win10x64:
+    case WindowsVersion::Win11x64: {
+      EditionVersion e = VersionOf64(v);
+      return {e.major, e.minor, e.build, VER_PLATFORM_WIN32_NT, e.csd};
+    }
   }
   return {5, 1, 2600, VER_PLATFORM_WIN32_NT, ""};
 }
@@ -91,6 +99,7 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
       break;
     case WindowsVersion::Win2000:
     case WindowsVersion::XP:
+    case WindowsVersion::WinXP64:
       win = version == WindowsVersion::Win2000 ? "C:\\WINNT" : "C:\\WINDOWS";
       sys = win + "\\system32";
       profile = "C:\\Documents and Settings\\User";
@@ -102,6 +111,10 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
       break;
     case WindowsVersion::Win7:
     case WindowsVersion::Win10:
+    case WindowsVersion::Win7x64:
+    case WindowsVersion::Win81x64:
+    case WindowsVersion::Win10x64:
+    case WindowsVersion::Win11x64:
       win = "C:\\Windows";
       sys = "C:\\Windows\\system32";
       profile = "C:\\Users\\User";
@@ -120,8 +133,8 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
   MakeDirs(temp);
   MakeDirs("C:\\Program Files");
 
-  // Windows 7 and 10 share the profile layout under C:\Users.
-  const bool users = version == WindowsVersion::Win7 || version == WindowsVersion::Win10;
+  // Windows 7 and later share the profile layout under C:\Users.
+  const bool users = vi.major >= 6;
   std::string startMenu = users ? appData + "\\Microsoft\\Windows\\Start Menu"
                                                           : profile + "\\Start Menu";
   std::string commonStartMenu = users ? allUsers + "\\Start Menu" : allUsers + "\\Start Menu";
@@ -198,8 +211,12 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
   State* sp = state_.get();
   s.progman.targetExists = [sp](const std::string& path) {
     auto exists = [sp](const std::string& p) {
+      // The shell checks the target (a 64-bit process on a 64-bit edition).
       PathParts parts;
-      if (sp->Resolve(p.c_str(), parts)) return false;
+      ++sp->native;
+      DWORD e = sp->Resolve(p.c_str(), parts);
+      --sp->native;
+      if (e) return false;
       NodePtr n = sp->Lookup(parts);
       return n && !n->isDir;
     };
@@ -208,6 +225,9 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
       if (exists(dir + "\\" + path)) return true;
     return false;
   };
+
+  if (Is64BitEdition(version)) SeedEdition64(*this);
+  s.LoadPinnedModules();
 }
 
 }  // namespace winsim

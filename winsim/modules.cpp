@@ -41,6 +41,8 @@ bool ParseSimDll(const std::vector<uint8_t>& data, Builtin& builtin, std::vector
       if (word == "version") builtin = Builtin::Version;
       if (word == "setupapi") builtin = Builtin::SetupApi;
       if (word == "riched20") builtin = Builtin::RichEdit;
+      if (word == "kernel32") builtin = Builtin::Kernel32;
+      if (word == "advapi32") builtin = Builtin::Advapi32;
     } else if (tag == "exports:") {
       while (words >> word) exports.push_back(word);
     } else if (tag == "imports:") {
@@ -100,10 +102,28 @@ std::string BaseName(const std::string& path) {
 
 namespace winsim::detail {
 void State::InstallSystemModules() {
-  for (const char* name : {"shfolder", "version", "setupapi", "riched20"}) {
+  for (const char* name : {"shfolder", "version", "setupapi", "riched20", "kernel32", "advapi32"}) {
     PathParts p = ResolveOrDie(systemDir + "\\" + name + ".dll");
     std::string image = std::string(kSimDllMagic) + "builtin: " + name + "\n";
     WriteWholeFile(p, std::vector<uint8_t>(image.begin(), image.end()));
+  }
+}
+
+void State::LoadPinnedModules() {
+  for (const char* name : {"kernel32", "advapi32"}) {
+    // The program's own view of its system directory: SysWOW64's copies on
+    // a 64-bit edition.
+    PathParts p;
+    if (Resolve((systemDir + "\\" + name + ".dll").c_str(), p)) continue;
+    NodePtr node = Lookup(p);
+    Module m;
+    if (!node || !ParseSimDll(node->data, m.builtin, m.exports, m.importNames)) continue;
+    m.serial = nextModule++;
+    m.handle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x10000000u + 0x10000u * static_cast<unsigned>(m.serial)));
+    m.path = PathOf(node.get());
+    m.refs = m.pinned = 1;
+    m.holdId = AddOpen(node, kAccRead, FILE_SHARE_READ | FILE_SHARE_DELETE, OpenKind::Module);
+    modules.push_back(m);
   }
 }
 }  // namespace winsim::detail
@@ -284,6 +304,14 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       break;
     case Builtin::RichEdit:
       break;
+    case Builtin::Kernel32:
+      if (!s.Exports(mod->builtin, name)) break;
+      if (name == "IsWow64Process") f = AsFarproc(&Sim_IsWow64Process);
+      if (name == "GetSystemWow64DirectoryA") f = AsFarproc(&Sim_GetSystemWow64DirectoryA);
+      break;
+    case Builtin::Advapi32:
+      if (s.Exports(mod->builtin, name) && name == "RegDeleteKeyExA") f = AsFarproc(&Sim_RegDeleteKeyExA);
+      break;
     case Builtin::None:
       for (auto& e : mod->exports) {
         if (e != name || mod->slot < 0) continue;
@@ -302,6 +330,10 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   for (size_t i = 0; i < s.modules.size(); ++i) {
     Module& m = s.modules[i];
     if (m.handle != hLibModule) continue;
+    if (m.refs <= m.pinned) {
+      s.Log("Misuse", {"FreeLibrary", "more frees than loads of a module the program imports"});
+      return TRUE;
+    }
     s.Log("FreeLibrary", {m.path, Dec(m.refs - 1)});
     if (--m.refs == 0) {
       s.RemoveOpen(m.holdId);

@@ -125,7 +125,10 @@ DWORD CopyNode(State& s, const NodePtr& src, const NodePtr& dstDir, const std::s
   if (!dst && full > (src->isDir ? MAX_PATH - 12 : MAX_PATH - 1)) return ERROR_FILENAME_EXCED_RANGE;
   if (src->isDir) {
     if (dst && !dst->isDir) return ERROR_ALREADY_EXISTS;
-    if (!dst) dst = s.AddChild(dstDir, name, true);
+    if (!dst) {
+      if (DWORD e = s.MayChange(dstDir.get())) return e;
+      dst = s.AddChild(dstDir, name, true);
+    }
     std::vector<NodePtr> kids;
     for (auto& kv : src->children) kids.push_back(kv.second);
     for (auto& k : kids)
@@ -134,12 +137,14 @@ DWORD CopyNode(State& s, const NodePtr& src, const NodePtr& dstDir, const std::s
   }
   if (dst) {
     if (dst->isDir) return ERROR_ACCESS_DENIED;
+    if (DWORD e = s.MayChange(dst.get())) return e;
     if (s.HasImage(dst.get()) || s.IsOpen(dst.get())) return ERROR_SHARING_VIOLATION;
     if (DWORD e = s.CheckRoom(dst.get(), dst->data.size(), src->data.size())) {
       s.Detach(dst);  // the shell copies with CopyFile, which deletes what it could not finish
       return e;
     }
   } else {
+    if (DWORD e = s.MayChange(dstDir.get())) return e;
     if (DWORD e = s.CheckRoom(dstDir.get(), 0, src->data.size())) return e;
     dst = s.AddChild(dstDir, name, false);
   }
@@ -165,6 +170,7 @@ DWORD DeleteTree(State& s, const NodePtr& n) {
   }
   if (!n->children.empty()) return first ? first : ERROR_DIR_NOT_EMPTY;
   if (!n->parent) return ERROR_ACCESS_DENIED;
+  if (DWORD e = s.MayChange(n.get())) return e;
   if (s.IsCwdOrAbove(n.get())) return ERROR_SHARING_VIOLATION;
   s.Detach(n);
   return first;
@@ -359,7 +365,10 @@ int WINAPI SHFileOperationA(LPSHFILEOPSTRUCTA op) {
             result = ERROR_FILENAME_EXCED_RANGE;
             break;
           }
-          s.MakeDirsParts(dp);
+          if (DWORD e = s.MakeDirsParts(dp)) {
+            result = e;
+            break;
+          }
           dnode = s.Lookup(dp);
           intoDir = true;
         }

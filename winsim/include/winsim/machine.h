@@ -29,8 +29,19 @@ struct UsageError : std::logic_error {
   using std::logic_error::logic_error;
 };
 
-// Win10 is the 32-bit edition (no WOW64 redirection of files or registry).
-enum class WindowsVersion { Win95, Win98, NT4, Win2000, XP, Win7, Win10 };
+// Win7 and Win10 are the 32-bit editions. The x64 editions run the program
+// as a 32-bit process under WOW64: its file system and registry redirectors,
+// the (x86) Program Files, IsWow64Process TRUE. 8.1, 10 and 11 tell a
+// program without a supported-OS manifest entry that they are 6.2 build 9200.
+enum class WindowsVersion { Win95, Win98, NT4, Win2000, XP, Win7, Win10, WinXP64, Win7x64, Win81x64, Win10x64, Win11x64 };
+
+// Who runs the program, from Windows Vista on. The product's manifest asks
+// highestAvailable: an administrator's process is elevated; a standard
+// user's is not, and its writes to the machine's places (HKLM and HKCR,
+// Program Files, the Windows directory, the all-users Start Menu and
+// desktop, other users' profiles) fail with ERROR_ACCESS_DENIED, as does
+// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT.
+enum class UserKind { ElevatedAdministrator, StandardUser };
 
 // One observable action of the program, with its details as text. Numbers
 // are decimal, flags and styles "0x" upper-case hexadecimal, results "0" for
@@ -230,6 +241,8 @@ class Machine {
   // ---- Operating system -------------------------------------------------
   WindowsVersion version() const;
   bool IsNT() const;
+  // A 64-bit edition (the program runs under WOW64).
+  bool Is64Bit() const;
   // Changes only what GetVersionExA reports.
   void SetVersionNumbers(DWORD major, DWORD minor, DWORD build, DWORD platform, const std::string& csd = "");
   std::string WindowsDir() const;
@@ -261,6 +274,17 @@ class Machine {
   // case folding go by character (a lead byte and its trail byte), as on a
   // Japanese, Chinese or Korean Windows. Anything else is a usage error.
   void SetAnsiCodePage(UINT codePage);
+  // The user the program runs as (ElevatedAdministrator at first). A
+  // standard user exists from Windows Vista on (Win7 and later here); a
+  // usage error elsewhere.
+  void SetUser(UserKind kind);
+  UserKind user() const;
+  // The parent of the profiles (C:\Users, C:\Documents and Settings).
+  std::string ProfilesDir() const;
+  // Another user's profile in the profiles directory, with its usual
+  // folders: a standard user may neither read nor write inside it. The
+  // 64-bit editions have one, "Other".
+  void AddUserProfile(const std::string& name);
 
   // ---- File system --------------------------------------------------------
   // Paths follow Win32 rules (case-insensitive, relative to CurrentDir()).
@@ -291,6 +315,12 @@ class Machine {
   void SetShortNames(const std::string& volume, bool made);
   // GetShortPathNameA's answer for an existing path ("" when missing).
   std::string ShortPath(const std::string& path) const;
+  // The real path a path of the program reaches through the file system
+  // redirector of a 64-bit edition (C:\Windows\System32\x is
+  // C:\Windows\SysWOW64\x, ...\Sysnative\x the real System32\x); the
+  // path itself elsewhere. The other helpers name real paths. "" when the
+  // directory it names does not exist.
+  std::string RedirectedPath(const std::string& path) const;
   void RemoveTree(const std::string& path);
   // Holds a file open as another process would, with the given share mode
   // (0: nobody may read, write or delete it). Returns an id for Release.
@@ -322,6 +352,13 @@ class Machine {
   std::vector<std::string> SubKeys(HKEY hive, const std::string& key) const;  // enumeration order
   std::vector<std::string> ValueNames(HKEY hive, const std::string& key) const;  // creation order
   void DeleteKeyTree(HKEY hive, const std::string& key);
+  // The helpers above name the real keys (the 64-bit view on a 64-bit
+  // edition: HKLM\Software\Wow6432Node\VORTAN is where the program's
+  // HKLM\Software\VORTAN lands). These name keys as the 32-bit program
+  // does, through the registry redirector; on a 32-bit edition they are the
+  // same as the ones above.
+  std::pair<HKEY, std::string> RedirectedKey(HKEY hive, const std::string& key) const;
+  std::optional<RegValue> GetRegValue32(HKEY hive, const std::string& key, const std::string& name) const;
   // Writes (create, set, delete, open for writing) fail with
   // ERROR_ACCESS_DENIED; reads still work. HKLM also covers HKCR, which is a
   // view of it.
