@@ -109,35 +109,70 @@ std::string AddRenameLine(const std::string& text, const std::string& line) {
   return result;
 }
 
-void ScheduleDeleteThroughWininit(const char* path) {
+bool ScheduleDeleteThroughWininit(const char* path) {
   PathBuffer wininit = {};
   UINT length = GetWindowsDirectoryA(wininit, kPathSize);
-  if (length == 0 || length >= kPathSize || !JoinPath(wininit, kPathSize, "WININIT.INI")) return;
+  if (length == 0 || length >= kPathSize || !JoinPath(wininit, kPathSize, "WININIT.INI")) return false;
   // The short form exists only for an existing path; a path that is already
   // gone needs no deletion, and a long path must not be written here since
   // the 9x restart processing reads short names only.
   char shortPath[kPathSize] = {};
   DWORD shortLength = GetShortPathNameA(path, shortPath, kPathSize);
-  if (shortLength == 0 || shortLength >= kPathSize) return;
+  if (shortLength == 0 || shortLength >= kPathSize) return false;
 
   PathBuffer windowsDir = {};
   length = GetWindowsDirectoryA(windowsDir, kPathSize);
-  if (length == 0 || length >= kPathSize) return;
+  if (length == 0 || length >= kPathSize) return false;
   std::string text;
-  if (!ReadWholeFile(wininit, text)) return;
-  ReplaceWholeFile(wininit, windowsDir, AddRenameLine(text, std::string("NUL=") + shortPath));
+  if (!ReadWholeFile(wininit, text)) return false;
+  return ReplaceWholeFile(wininit, windowsDir, AddRenameLine(text, std::string("NUL=") + shortPath));
+}
+
+// What the system refused to delete at restart and still exists, in the
+// order met; a path that did not fit is counted, so that the removal never
+// reports itself complete while something it could not name is left.
+constexpr int kMaxLeftOver = 8;
+PathBuffer leftOver[kMaxLeftOver] = {};
+int leftOverCount = 0;
+bool leftOverUnnamed = false;
+
+void NoteLeftOver(const char* path) {
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
+  for (int i = 0; i < leftOverCount; ++i)
+    if (lstrcmpiA(leftOver[i], path) == 0) return;
+  if (leftOverCount < kMaxLeftOver && CopyText(leftOver[leftOverCount], kPathSize, path)) {
+    ++leftOverCount;
+    return;
+  }
+  leftOverUnnamed = true;
 }
 
 }  // namespace
 
-void ScheduleDeleteAtRestart(const char* path, bool markRestart) {
-  if (markRestart) setupState.rebootRequired = 1;
-  if (IsNtFamily()) {
-    MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return;
-  }
-  ScheduleDeleteThroughWininit(path);
+bool ScheduleDeleteAtRestart(const char* path, bool markRestart) {
+  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT writes the session
+  // manager's PendingFileRenameOperations in HKEY_LOCAL_MACHINE and fails
+  // with ERROR_ACCESS_DENIED for a user without administrator rights
+  // (MoveFileEx documentation: "requires ... administrators group or the
+  // LocalSystem account"). Only an operation the system took makes a
+  // restart worth asking for.
+  bool taken = IsNtFamily() ? MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE
+                            : ScheduleDeleteThroughWininit(path);
+  if (taken && markRestart) setupState.rebootRequired = 1;
+  if (!taken) NoteLeftOver(path);
+  return taken;
 }
+
+void ForgetLeftOver() {
+  leftOverCount = 0;
+  leftOverUnnamed = false;
+}
+
+int LeftOverCount() { return leftOverCount; }
+
+const char* LeftOverPath(int index) { return index >= 0 && index < leftOverCount ? leftOver[index] : ""; }
+
+bool LeftOverUnnamed() { return leftOverUnnamed; }
 
 bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile) {
   return MoveFileExA(newFile, oldFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;

@@ -56,11 +56,55 @@ void CopySection(HKEY key, const char* section, const char* const* names, size_t
   }
 }
 
-void WriteDefaultValue(const char* subkey, const char* text) {
-  HKEY key = CreateKey(HKEY_CLASSES_ROOT, subkey, KEY_WRITE);
-  if (key == nullptr) return;
+// The file type's keys go under classesRoot: HKEY_CLASSES_ROOT, or the
+// user's own classes (HKEY_CURRENT_USER\Software\Classes, merged into
+// HKEY_CLASSES_ROOT from Windows 2000 on: "Merged View of HKEY_CLASSES_ROOT").
+bool WriteDefaultValue(HKEY classesRoot, const char* subkey, const char* text) {
+  char name[kPathSize + 32] = {};
+  const char* path = subkey;
+  if (classesRoot == HKEY_CURRENT_USER) {
+    int written = std::snprintf(name, sizeof(name), "Software\\Classes\\%s", subkey);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof(name)) return false;
+    path = name;
+  }
+  HKEY key = CreateKey(classesRoot, path, KEY_WRITE);
+  if (key == nullptr) return false;
   SetString(key, nullptr, text);
   RegCloseKey(key);
+  return true;
+}
+
+// A per-user installation by a user who may not write HKEY_LOCAL_MACHINE
+// (a standard user under UAC gets ERROR_ACCESS_DENIED there) would have no
+// Add/Remove Programs entry; Windows lists the entries under
+// HKEY_CURRENT_USER\...\Uninstall as well (Windows Installer writes a
+// per-user product's there). A per-machine installation keeps the text's
+// place only.
+void WriteUninstallEntry() {
+  // This installation decides every place anew: an earlier installation's
+  // record of them must not send the removal elsewhere.
+  HKEY product = nullptr;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_WRITE, &product) == ERROR_SUCCESS) {
+    static const char* const kPlaces[] = {"Uninstall Entry", "File Type", "Desktop Shortcut",
+                                          "Program Group Folder"};
+    for (const char* name : kPlaces) RegDeleteValueA(product, name);
+    RegCloseKey(product);
+  }
+  HKEY hive = HKEY_LOCAL_MACHINE;
+  HKEY uninstall = CreateKey(hive, kUninstallKey, KEY_WRITE);
+  if (uninstall == nullptr && setupState.baseRegistry == 2) {
+    hive = HKEY_CURRENT_USER;
+    uninstall = CreateKey(hive, kUninstallKey, KEY_WRITE);
+  }
+  if (uninstall == nullptr) return;
+  SetString(uninstall, "DisplayName", "VORTAN FTP");
+  // Quoted like the launch command line: Add/Remove Programs runs the value
+  // as a command line, with the rights of whoever removes the product.
+  PathBuffer command = {};
+  if (BuildQuotedProgramPath(command, kPathSize, setupState.installDir, "Unins.Exe"))
+    SetString(uninstall, "UninstallString", command);
+  RegCloseKey(uninstall);
+  RecordPlace("Uninstall Entry", HiveName(hive));
 }
 
 }  // namespace
@@ -93,15 +137,7 @@ void WriteSettingsKeys() {
     }
   }
 
-  HKEY uninstall = CreateKey(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WRITE);
-  if (uninstall == nullptr) return;
-  SetString(uninstall, "DisplayName", "VORTAN FTP");
-  // Quoted like the launch command line: Add/Remove Programs runs the value
-  // as a command line, with the rights of whoever removes the product.
-  PathBuffer command = {};
-  if (BuildQuotedProgramPath(command, kPathSize, setupState.installDir, "Unins.Exe"))
-    SetString(uninstall, "UninstallString", command);
-  RegCloseKey(uninstall);
+  WriteUninstallEntry();
 }
 
 void WriteAboutAndSupportKeys() {
@@ -132,10 +168,18 @@ void WriteAboutAndSupportKeys() {
 
 void RegisterFileType() {
   char keyName[kPathSize];
-  WriteDefaultValue(kProgId, "Keldra FTP");
+  HKEY root = HKEY_CLASSES_ROOT;
+  bool written = WriteDefaultValue(root, kProgId, "Keldra FTP");
+  // A per-user installation whose user may not write the machine's classes
+  // registers the type for that user, where Windows 2000 and later look.
+  if (!written && setupState.baseRegistry == 2 && IsNtFamily() && setupState.osVersion.dwMajorVersion >= 5) {
+    root = HKEY_CURRENT_USER;
+    written = WriteDefaultValue(root, kProgId, "Keldra FTP");
+  }
+  if (written) RecordPlace("File Type", root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_CLASSES_ROOT");
 
   std::snprintf(keyName, sizeof(keyName), "%s\\CurVer", kProgId);
-  WriteDefaultValue(keyName, kProgId);
+  WriteDefaultValue(root, keyName, kProgId);
 
   PathBuffer program = {};
   bool programFits = BuildPath(program, setupState.installDir, "Qxftp.exe");
@@ -145,15 +189,22 @@ void RegisterFileType() {
   std::snprintf(keyName, sizeof(keyName), "%s\\DefaultIcon", kProgId);
   PathBuffer icon = {};
   if (programFits && ConcatPath(icon, program, ",-103"))
-    WriteDefaultValue(keyName, icon);
+    WriteDefaultValue(root, keyName, icon);
 
   std::snprintf(keyName, sizeof(keyName), "%s\\shell\\open\\command", kProgId);
   PathBuffer command = {};
   if (programFits && AppendText(command, kPathSize, "\"") && AppendText(command, kPathSize, program) &&
       AppendText(command, kPathSize, "\" /f\"%1\""))
-    WriteDefaultValue(keyName, command);
+    WriteDefaultValue(root, keyName, command);
 
-  WriteDefaultValue(".qft", kProgId);
+  WriteDefaultValue(root, ".qft", kProgId);
 
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+void RecordPlace(const char* name, const char* value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  SetString(key, name, value);
+  RegCloseKey(key);
 }

@@ -25,6 +25,14 @@ int AddProgramItems();
 // first, in the same conversation), then the group itself.
 int DeleteProgramItems(const char* groupName);
 int DeleteProgramGroup(const char* groupName);
+// The group as a folder of the user's Programs folder, for where no Program
+// Manager answers: MakeGroupFolder makes it and records it as "Program
+// Group Folder", WriteGroupFolderItems then puts the two items' links there
+// (nothing when no folder was made), DeleteGroupFolderItems deletes them
+// from a recorded folder.
+void MakeGroupFolder(const char* groupName);
+void WriteGroupFolderItems();
+void DeleteGroupFolderItems(const char* folder);
 
 // The command text for one Program Manager command: an argument holding any
 // of , ( ) [ ] is sent in double quotes, since the shell's parser ends an
@@ -37,6 +45,7 @@ std::string FormatProgmanCommand(const char* command, const char* first, const c
 // Shortcuts.
 HRESULT CreateShellLink(const char* target, const char* linkFile, const char* description);
 void GetDesktopFolderPath(char* path);
+// Records the link it wrote as "Desktop Shortcut".
 void CreateDesktopShortcut();
 // The link file's full path as installation and removal both find it; false
 // when it would not fit.

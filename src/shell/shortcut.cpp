@@ -1,5 +1,6 @@
 // The product's desktop shortcut, written through the shell's COM link
 // object.
+#include "install/install.h"
 #include "shell/shell.h"
 
 HRESULT CreateShellLink(const char* target, const char* linkFile, const char* description) {
@@ -50,8 +51,82 @@ void CreateDesktopShortcut() {
   if (FAILED(CoInitialize(nullptr))) return;
   PathBuffer target = {};
   PathBuffer linkPath = {};
-  if (BuildPath(target, setupState.installDir, "QXFTP.EXE") &&
-      BuildDesktopShortcutPath(linkPath))
-    CreateShellLink(target, linkPath, "VORTAN FTP");
+  if (BuildPath(target, setupState.installDir, "QXFTP.EXE") && BuildDesktopShortcutPath(linkPath)) {
+    if (SUCCEEDED(CreateShellLink(target, linkPath, "VORTAN FTP"))) {
+      RecordPlace("Desktop Shortcut", linkPath);
+    } else if (setupState.baseRegistry == 2 && IsNtFamily()) {
+      // A per-user installation by a user who may not write the all-users
+      // desktop (a standard user on Vista and later) puts the shortcut on
+      // the user's own desktop, which only that user sees anyway.
+      PathBuffer userLink = {};
+      GetShellFolderPath(CSIDL_DESKTOPDIRECTORY, userLink);
+      if (userLink[0] != '\0' && (EndsWithBackslash(userLink) || AppendText(userLink, kPathSize, "\\")) &&
+          AppendText(userLink, kPathSize, "VORTAN FTP.LNK") &&
+          SUCCEEDED(CreateShellLink(target, userLink, "VORTAN FTP")))
+        RecordPlace("Desktop Shortcut", userLink);
+    }
+  }
   CoUninitialize();
+}
+
+// The Program Manager group without a Program Manager. Where no DDE server
+// answers (a shell without one, a conversation refused between an elevated
+// setup and the user's shell, a deployment service with no shell at all)
+// the group becomes what the shell itself makes of a personal group: a
+// folder of the user's Programs folder (CSIDL_PROGRAMS) holding one link
+// per item, named as the Program Manager would name the items.
+namespace {
+
+struct GroupItem {
+  const char* name;
+  const char* fileName;
+};
+
+const GroupItem kGroupItems[] = {
+    {"VORTAN FTP", "QXFTP.EXE"},
+    {"Uninstall VORTAN FTP", "UNINS.EXE"},
+};
+
+// The folder MakeGroupFolder made for the items; empty otherwise.
+PathBuffer groupFolder = {};
+
+bool BuildItemLinkPath(char* linkPath, const char* folder, const char* itemName) {
+  return BuildPath(linkPath, folder, itemName) && AppendText(linkPath, kPathSize, ".lnk");
+}
+
+}  // namespace
+
+void MakeGroupFolder(const char* groupName) {
+  groupFolder[0] = '\0';
+  PathBuffer programs = {};
+  if (FAILED(GetShellFolderPath(CSIDL_PROGRAMS, programs)) || programs[0] == '\0') return;
+  if (!BuildPath(groupFolder, programs, groupName)) {
+    groupFolder[0] = '\0';
+    return;
+  }
+  if (!CreateDirectoryA(groupFolder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    groupFolder[0] = '\0';
+    return;
+  }
+  RecordPlace("Program Group Folder", groupFolder);
+}
+
+void WriteGroupFolderItems() {
+  if (groupFolder[0] == '\0' || FAILED(CoInitialize(nullptr))) return;
+  for (const GroupItem& item : kGroupItems) {
+    PathBuffer target = {};
+    PathBuffer linkPath = {};
+    if (BuildPath(target, setupState.installDir, item.fileName) && BuildItemLinkPath(linkPath, groupFolder, item.name))
+      CreateShellLink(target, linkPath, item.name);
+  }
+  CoUninitialize();
+}
+
+void DeleteGroupFolderItems(const char* folder) {
+  for (const GroupItem& item : kGroupItems) {
+    PathBuffer linkPath = {};
+    if (!BuildItemLinkPath(linkPath, folder, item.name)) continue;
+    SetFileAttributesA(linkPath, FILE_ATTRIBUTE_ARCHIVE);
+    DeleteFileA(linkPath);
+  }
 }

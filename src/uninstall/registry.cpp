@@ -44,11 +44,31 @@ void DeleteAllSubkeys(HKEY key) {
   }
 }
 
+namespace {
+
+// Where the installation recorded its Add/Remove Programs entry; a record
+// without the value (made before it existed) means the text's place,
+// HKEY_LOCAL_MACHINE. The other hive's entry is never touched: it may
+// belong to another installation.
+HKEY RecordedUninstallEntryHive() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return HKEY_LOCAL_MACHINE;
+  char hive[24] = {};
+  DWORD size = sizeof(hive) - 1;
+  DWORD type = 0;
+  LONG status = RegQueryValueExA(key, "Uninstall Entry", nullptr, &type, reinterpret_cast<BYTE*>(hive), &size);
+  RegCloseKey(key);
+  if (status == ERROR_SUCCESS && type == REG_SZ && lstrcmpiA(hive, "HKEY_CURRENT_USER") == 0) return HKEY_CURRENT_USER;
+  return HKEY_LOCAL_MACHINE;
+}
+
+}  // namespace
+
 void RemoveRegistryEntries() {
+  HKEY uninstallHive = RecordedUninstallEntryHive();
   DeleteProductKeyTree(HKEY_CURRENT_USER);
   DeleteProductKeyTree(HKEY_LOCAL_MACHINE);
   DeleteSubkey(HKEY_CURRENT_USER, "Software\\VORTAN", "FTP", KEY_ALL_ACCESS);
   DeleteSubkey(HKEY_LOCAL_MACHINE, "Software\\VORTAN", "FTP", KEY_ALL_ACCESS);
-  DeleteSubkey(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "VORTAN FTP",
-               KEY_WRITE);
+  DeleteSubkey(uninstallHive, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "VORTAN FTP", KEY_WRITE);
 }

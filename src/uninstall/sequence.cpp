@@ -148,9 +148,16 @@ void RemoveTrees(const char* base) {
   }
 }
 
+// The link the installation recorded having written (the all-users or the
+// user's own desktop); a record without it means the text's place.
 void DeleteDesktopShortcut() {
   PathBuffer linkPath = {};
-  if (!BuildDesktopShortcutPath(linkPath)) return;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    ReadNonEmptyString(key, "Desktop Shortcut", linkPath);
+    RegCloseKey(key);
+  }
+  if (linkPath[0] == '\0' && !BuildDesktopShortcutPath(linkPath)) return;
   SetFileAttributesA(linkPath, FILE_ATTRIBUTE_ARCHIVE);
   DeleteFileA(linkPath);
 }
@@ -159,23 +166,75 @@ void RemoveProgramGroup(HWND owner) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   PathBuffer groupName = {};
+  // A group the installation made as a folder of its own (no Program
+  // Manager answered) goes the same way: its items, then the folder after
+  // the same question. The DDE server is not asked about it.
+  PathBuffer groupFolder = {};
+  bool madeAsFolder = ReadNonEmptyString(key, "Program Group Folder", groupFolder);
   // A recorded name that is not a plain folder name gets no DDE command and
   // no question: any command for it would act on the Start Menu itself.
   if (ReadNonEmptyString(key, "Program Group", groupName) && IsPlainGroupName(groupName)) {
-    DeleteProgramItems(groupName);
+    if (madeAsFolder) {
+      DeleteGroupFolderItems(groupFolder);
+    } else {
+      DeleteProgramItems(groupName);
+    }
     std::string question = std::string("All program items in group \"") + groupName +
                            "\" will be deleted.  Are you sure you want to delete the program group \"" + groupName +
                            "\"?";
-    if (MessageBoxA(owner, question.c_str(), "VORTAN FTP Uninstall", MB_YESNO | MB_ICONQUESTION) == IDYES)
-      DeleteProgramGroup(groupName);
+    if (MessageBoxA(owner, question.c_str(), "VORTAN FTP Uninstall", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      if (madeAsFolder) {
+        RemoveDirectoryA(groupFolder);
+      } else {
+        DeleteProgramGroup(groupName);
+      }
+    }
   }
   RegCloseKey(key);
+}
+
+// Two spellings of one existing file or folder: equal as given or in their
+// short forms.
+bool IsSamePath(const char* a, const char* b) {
+  if (lstrcmpiA(a, b) == 0) return true;
+  char shortA[kPathSize] = {};
+  char shortB[kPathSize] = {};
+  DWORD lengthA = GetShortPathNameA(a, shortA, kPathSize);
+  DWORD lengthB = GetShortPathNameA(b, shortB, kPathSize);
+  return lengthA > 0 && lengthA < kPathSize && lengthB > 0 && lengthB < kPathSize && lstrcmpiA(shortA, shortB) == 0;
+}
+
+// True when all that could not be deleted is the running removal program,
+// installDir\UNINS.EXE, and installDir itself: no process without the right
+// to the restart list can delete a running program, and running it again
+// would leave the same.
+bool OnlyTheRunningUninstallerIsLeft(const char* installDir) {
+  if (LeftOverCount() == 0 || LeftOverUnnamed()) return false;
+  char running[kPathSize] = {};
+  DWORD length = GetModuleFileNameA(nullptr, running, kPathSize);
+  PathBuffer uninstaller = {};
+  if (length == 0 || length >= kPathSize || !ConcatPath(uninstaller, installDir, "\\UNINS.EXE") ||
+      !IsSamePath(running, uninstaller))
+    return false;
+  for (int i = 0; i < LeftOverCount(); ++i) {
+    const char* path = LeftOverPath(i);
+    if (!IsSamePath(path, uninstaller) && !IsSamePath(path, installDir)) return false;
+  }
+  return true;
+}
+
+std::string LeftOverList() {
+  std::string list;
+  for (int i = 0; i < LeftOverCount(); ++i) list += std::string(LeftOverPath(i)) + "\r\n";
+  if (LeftOverUnnamed()) list += "...\r\n";
+  return list;
 }
 
 }  // namespace
 
 int UninstallProduct(HWND owner) {
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  ForgetLeftOver();
 
   RecordedInstallation recorded;
   HKEY key = OpenRecordedInstallation(owner, recorded);
@@ -215,9 +274,26 @@ int UninstallProduct(HWND owner) {
 
   DeleteDesktopShortcut();
   RemoveProgramGroup(owner);
-  RemoveRegistryEntries();
 
+  // What the system would neither delete nor schedule stays; the record
+  // then stays too, so that running the removal again finishes the job.
+  bool onlyUninstallerLeft = OnlyTheRunningUninstallerIsLeft(recorded.installDir);
+  bool incomplete = (LeftOverCount() > 0 || LeftOverUnnamed()) && !onlyUninstallerLeft;
+  if (!incomplete) RemoveRegistryEntries();
+
+  if (incomplete) {
+    std::string text = "VORTAN FTP uninstallation could not be completed. The following could not be removed:\r\n\r\n" +
+                       LeftOverList() + "\r\nClose any program that uses them and run the uninstallation again.";
+    MessageBoxA(owner, text.c_str(), "VORTAN FTP Uninstall", MB_ICONEXCLAMATION);
+  } else if (onlyUninstallerLeft) {
+    std::string text =
+        "VORTAN FTP uninstallation completed, except for the uninstallation program, which cannot delete itself "
+        "while it runs. Please delete the following yourself:\r\n\r\n" +
+        LeftOverList();
+    MessageBoxA(owner, text.c_str(), "VORTAN FTP Uninstall", MB_ICONINFORMATION);
+  }
   if (!setupState.rebootRequired) {
+    if (incomplete || onlyUninstallerLeft) return 1;
     MessageBoxA(owner, "VORTAN FTP uninstallation completed successfully.", "VORTAN FTP Uninstall",
                 MB_ICONINFORMATION);
     return 1;

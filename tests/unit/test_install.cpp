@@ -489,7 +489,8 @@ TEST_F(InstallTest, SettingsKeyHoldsExactTypesAndSizes) {
   EXPECT_EQ(RegBytes(HKEY_LOCAL_MACHINE, kKey, "LockFTP"), LE(-2));
   EXPECT_EQ(m().ValueNames(HKEY_LOCAL_MACHINE, kKey),
             (std::vector<std::string>{"BaseRegistry", "Profile Mode", "Installation Directory", "WorkingDirType",
-                                      "Program Group", "Lock", "LockFTP"}));
+                                      "Program Group", "Lock", "LockFTP",
+                                      "Uninstall Entry", "File Type", "Desktop Shortcut"}));
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "DisplayName"), "VORTAN FTP");
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), "\"" + In("Unins.Exe") + "\"");
 }
