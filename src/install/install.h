@@ -7,14 +7,15 @@
 
 #include "setup/setup.h"
 
-// The installation's progress bar; null while none exists, and then
-// AdvanceProgress does nothing.
-extern HWND progressWindow;
-
 // Runs the whole installation. parent is the wizard's last page, or null for
 // a quiet installation (then no progress bar is shown). Always true: the
 // wizard closes after an installation whether it succeeded or not.
 bool InstallProduct(HWND parent);
+
+// The installation's progress bar, which the sequence creates and the
+// sequence, the payload and the Program Manager client advance; null while
+// none exists, and then AdvanceProgress does nothing.
+extern HWND progressWindow;
 void CreateProgressWindow(HWND parent, int maximum);
 void AdvanceProgress(int count);
 
@@ -30,15 +31,8 @@ void ShellFileOperation(const char* from, const char* to, UINT operation);
 // cabinet iteration carries no context.
 extern PathBuffer certificatesDir;
 
-// Restart-time operations. True when the system took the deletion; only
-// then does markRestart make the restart required. A refused deletion of a
-// path that still exists is kept as left over for the removal's final box.
-bool ScheduleDeleteAtRestart(const char* path, bool markRestart);
-void ForgetLeftOver();
-int LeftOverCount();
-const char* LeftOverPath(int index);
-// True when more was left over than LeftOverPath can name.
-bool LeftOverUnnamed();
+// Restart-time operations.
+void ScheduleDeleteAtRestart(const char* path, bool markRestart);
 // False when the system refuses the replacement (a user without the right
 // to the restart list).
 bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
@@ -47,8 +41,3 @@ bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
 void WriteSettingsKeys();
 void WriteAboutAndSupportKeys();
 void RegisterFileType();
-// Records in the product key one place the installation used ("Uninstall
-// Entry", "File Type", "Desktop Shortcut", "Program Group Folder"), for the
-// removal; nothing when the key cannot be opened. WriteSettingsKeys first
-// clears what an earlier installation recorded of them.
-void RecordPlace(const char* name, const char* value);

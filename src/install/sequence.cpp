@@ -1,10 +1,9 @@
-// The installation sequence and its progress bar.
+// The installation sequence: defaults, the directory tree, the payload, the
+// registry records, the shell entries, and the report of the outcome.
 #include "install/install.h"
 #include "shell/shell.h"
 
 #include <cstring>
-
-HWND progressWindow = nullptr;
 
 namespace {
 
@@ -56,26 +55,6 @@ void ReportOutcome(bool payloadInstalled) {
 }
 
 }  // namespace
-
-void CreateProgressWindow(HWND parent, int maximum) {
-  // A child window needs a parent: a quiet installation shows no bar.
-  if (parent == nullptr) return;
-  InitCommonControls();
-  RECT client = {};
-  GetClientRect(parent, &client);
-  int height = GetSystemMetrics(SM_CYVSCROLL);
-  progressWindow = CreateWindowExA(0, "msctls_progress32", nullptr, WS_CHILD | WS_VISIBLE, client.left,
-                                   client.bottom - height, client.right, height, parent, nullptr,
-                                   setupState.instance, nullptr);
-  if (progressWindow == nullptr) return;
-  SendMessageA(progressWindow, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
-  SendMessageA(progressWindow, PBM_SETSTEP, 1, 0);
-}
-
-void AdvanceProgress(int count) {
-  if (progressWindow == nullptr) return;
-  for (int i = 0; i < count; ++i) SendMessageA(progressWindow, PBM_STEPIT, 0, 0);
-}
 
 bool InstallProduct(HWND parent) {
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
