@@ -31,8 +31,15 @@ void ShellFileOperation(const char* from, const char* to, UINT operation);
 // cabinet iteration carries no context.
 extern PathBuffer certificatesDir;
 
-// Restart-time operations.
-void ScheduleDeleteAtRestart(const char* path, bool markRestart);
+// Restart-time operations. True when the system took the deletion; only
+// then does markRestart make the restart required. A refused deletion of a
+// path that still exists is kept as left over for the removal's final box.
+bool ScheduleDeleteAtRestart(const char* path, bool markRestart);
+void ForgetLeftOver();
+int LeftOverCount();
+const char* LeftOverPath(int index);
+// True when more was left over than LeftOverPath can name.
+bool LeftOverUnnamed();
 // False when the system refuses the replacement (a user without the right
 // to the restart list).
 bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
@@ -41,3 +48,8 @@ bool ScheduleReplaceAtRestart(const char* newFile, const char* oldFile);
 void WriteSettingsKeys();
 void WriteAboutAndSupportKeys();
 void RegisterFileType();
+// Records in the product key one place the installation used ("Uninstall
+// Entry", "File Type", "Desktop Shortcut", "Program Group Folder"), for the
+// removal; nothing when the key cannot be opened. WriteSettingsKeys first
+// clears what an earlier installation recorded of them.
+void RecordPlace(const char* name, const char* value);
