@@ -1,6 +1,11 @@
 // Program Manager client over DDE: the shell serves groups and items under
 // the service and topic "PROGMAN". Every operation opens its own DDE
-// instance and conversation and releases them before it returns.
+// instance and conversation and releases them before it returns. The group
+// routine and the item routine release in different orders, each kept call
+// for call: the group frees the service name after its command and
+// disconnects even when no conversation was made, the items free it
+// before their commands and send them even without it. So they share the
+// opening steps, not one conversation routine.
 #include "install/install.h"
 #include "shell/shell.h"
 #include "wizard/wizard.h"
@@ -33,11 +38,23 @@ const ProgramItem kProgramItemTable[] = {
 HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 // GCOVR_EXCL_STOP
 
-CONVCONTEXT ConversationContext() {
+// Opens this program's client-only DDE instance. A library that cannot be
+// initialised gets an exclamation beep and no box.
+bool StartDde(DWORD& instance) {
+  if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) == DMLERR_NO_ERROR) return true;
+  MessageBeep(MB_ICONEXCLAMATION);
+  return false;
+}
+
+// "PROGMAN", the shell's name as the service and as the topic.
+HSZ CreateServiceName(DWORD instance) { return DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI); }
+
+// A conversation with the shell, with a context that asks for nothing.
+HCONV ConnectToShell(DWORD instance, HSZ service) {
   CONVCONTEXT context;
   std::memset(&context, 0, sizeof(context));
   context.cb = sizeof(CONVCONTEXT);
-  return context;
+  return DdeConnect(instance, service, service, &context);
 }
 
 // Sends one command as an execute transaction; the data handle then belongs
@@ -104,15 +121,13 @@ int GroupCommand(const char* groupName, bool create) {
   }
 
   DWORD instance = 0;
-  if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
-    MessageBeep(MB_ICONEXCLAMATION);
+  if (!StartDde(instance)) {
     AdvanceProgress(10);
     return 0;
   }
-  HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+  HSZ service = CreateServiceName(instance);
   if (service != nullptr) {
-    CONVCONTEXT context = ConversationContext();
-    HCONV conversation = DdeConnect(instance, service, service, &context);
+    HCONV conversation = ConnectToShell(instance, service);
     SendCommand(instance, conversation, command);
     DdeFreeStringHandle(instance, service);
     DdeDisconnect(conversation);
@@ -149,19 +164,15 @@ std::string FormatProgmanCommand(const char* command, const char* first, const c
 
 int ListProgramGroups() {
   DWORD instance = 0;
-  if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
-    MessageBeep(MB_ICONEXCLAMATION);
-    return 0;
-  }
+  if (!StartDde(instance)) return 0;
   // At most one error is recorded: the first failure ends the exchange.
   UINT error = 0;
   HDDEDATA reply = nullptr;
-  HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+  HSZ service = CreateServiceName(instance);
   if (service == nullptr) {
     error = DdeGetLastError(instance);
   } else {
-    CONVCONTEXT context = ConversationContext();
-    HCONV conversation = DdeConnect(instance, service, service, &context);
+    HCONV conversation = ConnectToShell(instance, service);
     if (conversation == nullptr) {
       error = DdeGetLastError(instance);
     } else {
@@ -276,16 +287,14 @@ int ItemCommands(const char* groupName, bool add) {
   }
 
   DWORD instance = 0;
-  if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
-    MessageBeep(MB_ICONEXCLAMATION);
+  if (!StartDde(instance)) {
     AdvanceProgress(10);
     return 0;
   }
   HCONV conversation = nullptr;
-  HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+  HSZ service = CreateServiceName(instance);
   if (service != nullptr) {
-    CONVCONTEXT context = ConversationContext();
-    conversation = DdeConnect(instance, service, service, &context);
+    conversation = ConnectToShell(instance, service);
     DdeFreeStringHandle(instance, service);
   }
   for (const std::string& command : commands) SendCommand(instance, conversation, command);
