@@ -1,6 +1,7 @@
 // Payload installation: the five packed program files through the
 // version-aware installer, the certificates, and every other entry of the
 // source directory.
+#include "install/created.h"
 #include "install/install.h"
 
 #include <cstdio>
@@ -285,7 +286,13 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     // directory: its content would land in the installation directory itself.
     DWORD target = GetFileAttributesA(destination);
     if (target == INVALID_FILE_ATTRIBUTES || !(target & FILE_ATTRIBUTE_DIRECTORY)) return;
+    // A folder that was not there before the copy and is there after it
+    // was made by this installation.
+    bool existed = GetFileAttributesA(arrival) != INVALID_FILE_ATTRIBUTES;
     ShellFileOperation(source, destination, FO_COPY);
+    DWORD arrived = GetFileAttributesA(arrival);
+    if (!existed && arrived != INVALID_FILE_ATTRIBUTES && (arrived & FILE_ATTRIBUTE_DIRECTORY))
+      RecordCreatedDirectory(arrival);
     return;
   }
 

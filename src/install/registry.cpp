@@ -1,7 +1,9 @@
 // The installation's registry records: the settings key, the per-user
 // working directory, the Add/Remove Programs entry, the Support and About
 // texts, and the document file type.
+#include "install/created.h"
 #include "install/install.h"
+#include "uninstall/uninstall.h"
 
 #include <cstdio>
 #include <cstring>
@@ -107,6 +109,37 @@ void WriteUninstallEntry() {
   RecordPlace("Uninstall Entry", HiveName(hive));
 }
 
+// What the record found in the product key says was created: its list, or
+// for a record made before the list existed, its installation and working
+// directories unless they hold more than this product. Read before this
+// installation writes its own values.
+std::vector<std::string> PreviousCreatedDirectories(HKEY key) {
+  std::vector<std::string> previous;
+  if (ReadCreatedDirectories(key, previous)) return previous;
+  PathBuffer installDir = {};
+  if (!QueryRegistryString(key, "Installation Directory", installDir, kPathSize) || installDir[0] == '\0')
+    return previous;
+  PathBuffer workingDir = {};
+  BYTE kind = 0;
+  DWORD size = 1;
+  if (RegQueryValueExA(key, "WorkingDirType", nullptr, nullptr, &kind, &size) != ERROR_SUCCESS) kind = 0;
+  if (kind == 0 || kind > 2) {
+    QueryRegistryString(key, "Working Directory", workingDir, kPathSize);
+  } else {
+    HKEY userKey = nullptr;
+    if (RegOpenKeyExA(WorkingDirHive(), kProductKey, 0, KEY_READ, &userKey) == ERROR_SUCCESS) {
+      QueryRegistryString(userKey, "Working Directory", workingDir, kPathSize);
+      RegCloseKey(userKey);
+    }
+  }
+  ProtectedPlaces* places = LoadProtectedPlaces();
+  for (const char* dir : {static_cast<const char*>(installDir), static_cast<const char*>(workingDir)}) {
+    if (dir[0] != '\0' && !IsProtectedDirectory(*places, dir)) previous.emplace_back(dir);
+  }
+  FreeProtectedPlaces(places);
+  return previous;
+}
+
 }  // namespace
 
 void WriteSettingsKeys() {
@@ -115,6 +148,7 @@ void WriteSettingsKeys() {
   if (key == nullptr) {
     ShowKeyError(hive, kProductKey);
   } else {
+    std::vector<std::string> previous = PreviousCreatedDirectories(key);
     SetByte(key, "BaseRegistry", setupState.baseRegistry);
     SetByte(key, "Profile Mode", setupState.profileMode);
     SetString(key, "Installation Directory", setupState.installDir);
@@ -123,6 +157,7 @@ void WriteSettingsKeys() {
     if (setupState.useGroup) SetString(key, "Program Group", setupState.groupName);
     SetLong(key, "Lock", setupState.lockValue);
     SetLong(key, "LockFTP", setupState.lockFtpValue);
+    WriteCreatedDirectories(key, previous);
     RegCloseKey(key);
   }
 

@@ -1,5 +1,6 @@
 // The installation sequence: defaults, the directory tree, the payload, the
 // registry records, the shell entries, and the report of the outcome.
+#include "install/created.h"
 #include "install/install.h"
 #include "shell/shell.h"
 
@@ -9,13 +10,13 @@ namespace {
 
 const char* const kDataSubdirectories[] = {"\\Transfer", "\\Traces", "\\Config", "\\Certs"};
 
-// Creates every directory on the way to installDir, then installDir itself
-// and its four data subdirectories. The first backslash is skipped so that a
-// bare drive ("C:") is never passed; failures are ignored here and show up as
-// failures of the payload that needs the directory.
-void CreateInstallationTree() {
+// Creates every directory on the way to path, then path itself, recording
+// each one whose creation succeeded. The first backslash is skipped so that
+// a bare drive ("C:") is never passed; failures are ignored here and show
+// up as failures of the payload that needs the directory.
+void CreateDirectoryTree(const char* target) {
   PathBuffer path = {};
-  CopyText(path, kPathSize, setupState.installDir);
+  if (!CopyText(path, kPathSize, target) || path[0] == '\0') return;
   bool firstSeen = false;
   for (char* p = path; *p != '\0'; p = CharNextA(p)) {
     if (*p != '\\') continue;
@@ -24,15 +25,27 @@ void CreateInstallationTree() {
       continue;
     }
     *p = '\0';
-    CreateDirectoryA(path, nullptr);
+    CreateRecordedDirectory(path);
     *p = '\\';
   }
-  CreateDirectoryA(path, nullptr);
+  CreateRecordedDirectory(path);
+}
+
+// The installation directory and its four data subdirectories, then the
+// working directory: made here, rather than by the program at its first
+// start, so that the record can tell the removal it was made for it.
+void CreateInstallationTree() {
+  CreateDirectoryTree(setupState.installDir);
   for (const char* suffix : kDataSubdirectories) {
     PathBuffer subdirectory = {};
-    if (ConcatPath(subdirectory, setupState.installDir, suffix))
-      CreateDirectoryA(subdirectory, nullptr);
+    if (ConcatPath(subdirectory, setupState.installDir, suffix)) CreateRecordedDirectory(subdirectory);
   }
+  // Only a drive path: a path without a drive ("\\FTP" when the folder it
+  // was joined to is unknown) would be made at the current drive's root.
+  const char* working = setupState.workingDir;
+  bool drivePath = ((working[0] | 0x20) >= 'a' && (working[0] | 0x20) <= 'z') && working[1] == ':' &&
+                   working[2] == '\\';
+  if (drivePath) CreateDirectoryTree(working);
 }
 
 void ReportOutcome(bool payloadInstalled) {
@@ -67,6 +80,7 @@ bool InstallProduct(HWND parent) {
   if (setupState.workingDir[0] == '\0') CopyText(setupState.workingDir, kPathSize, setupState.installDir);
 
   CreateProgressWindow(parent, 100);
+  ClearCreatedDirectories();
   CreateInstallationTree();
 
   bool payloadInstalled = InstallPayload();

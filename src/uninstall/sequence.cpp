@@ -2,6 +2,7 @@
 // unregisters the server, deletes files and data directories, defers what is
 // in use to the next restart, removes the shortcut, the group and the keys,
 // and offers a restart when one is needed.
+#include "install/created.h"
 #include "install/install.h"
 #include "shell/shell.h"
 #include "uninstall/uninstall.h"
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -120,6 +122,12 @@ void ReadPerUserWorkingDirectory(RecordedInstallation& recorded) {
 }
 
 void UnregisterServer(const char* installDir) {
+  // Only by a full path: a relative record would make LoadLibrary search
+  // the current and program directories, where anyone may have put a DLL
+  // of that name for an elevated removal to run.
+  bool drive = ((installDir[0] | 0x20) >= 'a' && (installDir[0] | 0x20) <= 'z') && installDir[1] == ':' && installDir[2] == '\\';
+  bool network = installDir[0] == '\\' && installDir[1] == '\\';
+  if (!drive && !network) return;
   PathBuffer dllPath = {};
   if (!BuildPath(dllPath, installDir, "QXFTP.DLL")) return;
   HMODULE server = LoadServerLibrary(dllPath);
@@ -130,21 +138,45 @@ void UnregisterServer(const char* installDir) {
   FreeLibrary(server);
 }
 
-void RemoveDataDirectories(const char* base) {
+// created null: base is a directory the installation made, and all its data
+// directories go. Otherwise only those the record names as created.
+void RemoveDataDirectories(const char* base, const std::vector<std::string>* created) {
   for (const DataDirectory& data : kDataDirectories) {
     PathBuffer path = {};
     if (!ConcatPath(path, base, data.suffix)) continue;
+    if (created != nullptr && !IsRecordedDirectory(*created, path)) continue;
     EmptyDirectory(path);
-    if (!RemoveDirectoryA(path) && data.deferWhenNotRemoved) ScheduleDeleteAtRestart(path, false);
+    if (!RemoveDirectoryA(path) && data.deferWhenNotRemoved && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+      ScheduleDeleteAtRestart(path, false);
   }
 }
 
-void RemoveTrees(const char* base) {
+void RemoveTrees(const char* base, const std::vector<std::string>* created) {
   for (const char* tree : kTrees) {
     // One path and the second NUL the shell's file operation needs.
     char path[kPathSize + 1] = {};
     if (!ConcatPath(path, base, tree)) continue;
+    if (created != nullptr && !IsRecordedDirectory(*created, path)) continue;
     ShellFileOperation(path, nullptr, FO_DELETE);
+  }
+}
+
+// The parents the installation made on the way to its directories go when
+// they are empty now. They are not scheduled: one that still holds a
+// directory waiting for the restart stays, an empty folder being a smaller
+// loss than a folder the user filled since.
+void RemoveCreatedParents(const std::vector<std::string>& created, const RecordedInstallation& recorded) {
+  for (size_t i = created.size(); i-- > 0;) {
+    const char* entry = created[i].c_str();
+    size_t length = created[i].size();
+    bool parent = false;
+    for (const char* dir : {recorded.installDir, recorded.workingDir}) {
+      if (std::strlen(dir) <= length || (dir[length] != '\\' && !EndsWithBackslash(entry))) continue;
+      PathBuffer prefix = {};
+      std::memcpy(prefix, dir, length);
+      parent = parent || lstrcmpiA(prefix, entry) == 0;
+    }
+    if (parent) RemoveDirectoryA(entry);
   }
 }
 
@@ -240,6 +272,8 @@ int UninstallProduct(HWND owner) {
   HKEY key = OpenRecordedInstallation(owner, recorded);
   if (key == nullptr) return 0;
   ReadWorkingDirectory(key, recorded);
+  std::vector<std::string> created;
+  bool createdRecorded = ReadCreatedDirectories(key, created);
   RegCloseKey(key);
   if (recorded.workingDirKind != 0) ReadPerUserWorkingDirectory(recorded);
 
@@ -248,29 +282,48 @@ int UninstallProduct(HWND owner) {
   // user may have edited on the Directories page before choosing removal.
   DeleteProductFiles(recorded.installDir);
 
-  // Directories that hold more than this product (a drive root, Program
-  // Files, the user's documents, ...) keep everything but the product files.
-  bool installProtected = IsProtectedDirectory(recorded.installDir);
-  bool workingProtected = IsProtectedDirectory(recorded.workingDir);
+  // A directory the installation created goes whole. Any other is shared:
+  // only the product files and the data directories the record names as
+  // created go there, and the directory itself is never emptied nor
+  // scheduled. A record without the list (made before it existed) is judged
+  // by the places known to hold more than this product.
+  bool installCreated = false;
+  bool workingCreated = false;
+  if (createdRecorded) {
+    installCreated = IsRecordedDirectory(created, recorded.installDir);
+    workingCreated = IsRecordedDirectory(created, recorded.workingDir);
+  } else {
+    ProtectedPlaces* places = LoadProtectedPlaces();
+    installCreated = !IsProtectedDirectory(*places, recorded.installDir);
+    workingCreated = !IsProtectedDirectory(*places, recorded.workingDir);
+    FreeProtectedPlaces(places);
+  }
+  const std::vector<std::string>* onlyRecorded = createdRecorded ? &created : nullptr;
 
-  if (!installProtected) {
-    RemoveDataDirectories(recorded.installDir);
-    RemoveTrees(recorded.installDir);
+  if (installCreated) {
+    RemoveDataDirectories(recorded.installDir, nullptr);
+    RemoveTrees(recorded.installDir, nullptr);
     EmptyDirectory(recorded.installDir);
+  } else if (onlyRecorded != nullptr) {
+    RemoveDataDirectories(recorded.installDir, onlyRecorded);
+    RemoveTrees(recorded.installDir, onlyRecorded);
   }
 
-  if (!workingProtected) {
-    RemoveDataDirectories(recorded.workingDir);
+  if (workingCreated) {
+    RemoveDataDirectories(recorded.workingDir, nullptr);
     EmptyDirectory(recorded.workingDir);
     if (!RemoveDirectoryA(recorded.workingDir)) ScheduleDeleteAtRestart(recorded.workingDir, false);
+  } else if (onlyRecorded != nullptr) {
+    RemoveDataDirectories(recorded.workingDir, onlyRecorded);
   }
 
   PathBuffer uninstaller = {};
   if (ConcatPath(uninstaller, recorded.installDir, "\\UNINS.EXE"))
     ScheduleDeleteAtRestart(uninstaller, false);
 
-  if (!installProtected && !RemoveDirectoryA(recorded.installDir))
+  if (installCreated && !RemoveDirectoryA(recorded.installDir))
     ScheduleDeleteAtRestart(recorded.installDir, false);
+  RemoveCreatedParents(created, recorded);
 
   DeleteDesktopShortcut();
   RemoveProgramGroup(owner);

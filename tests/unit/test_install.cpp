@@ -324,7 +324,7 @@ TEST_F(InstallTest, FullDiskLeavesEmptyFilesInTheInstallationDirectoryThatTheRem
   ResetSetupState();
   WriteIni("[FTPSetup]\r\nQuietModeUnInstall=Y\r\n");
   RunSetup();
-  EXPECT_EQ(m().Tree("D:\\"), (std::vector<std::string>{"Apps"})) << "the removal takes what was left";
+  EXPECT_EQ(m().Tree("D:\\"), std::vector<std::string>{}) << "the removal takes what was left, and the parent it made";
 }
 
 // ---- Joins that cannot be paths ------------------------------------------------
@@ -489,7 +489,7 @@ TEST_F(InstallTest, SettingsKeyHoldsExactTypesAndSizes) {
   EXPECT_EQ(RegBytes(HKEY_LOCAL_MACHINE, kKey, "LockFTP"), LE(-2));
   EXPECT_EQ(m().ValueNames(HKEY_LOCAL_MACHINE, kKey),
             (std::vector<std::string>{"BaseRegistry", "Profile Mode", "Installation Directory", "WorkingDirType",
-                                      "Program Group", "Lock", "LockFTP",
+                                      "Program Group", "Lock", "LockFTP", "Created Directories",
                                       "Uninstall Entry", "File Type", "Desktop Shortcut"}));
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "DisplayName"), "VORTAN FTP");
   EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString"), "\"" + In("Unins.Exe") + "\"");
