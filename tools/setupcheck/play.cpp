@@ -4,6 +4,7 @@
 #include "player.h"
 
 #include <szdd/szdd.h>
+#include <userscript/userscript.h>
 
 #include "install/install.h"
 #include "setup/setup.h"
@@ -23,26 +24,16 @@ namespace {
 const char kDefaultInstallDir[] = "C:\\Program Files\\VORTAN\\FTP";
 const char kRemoveDir[] = "C:\\remove";
 
-const char* AnswerName(int id) {
-  switch (id) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "CANCEL";
-    case IDABORT: return "ABORT";
-    case IDRETRY: return "RETRY";
-    case IDIGNORE: return "IGNORE";
-    case IDYES: return "YES";
-    case IDNO: return "NO";
-    default: return "?";
-  }
-}
+// The answer words name the ids winsim's boxes return.
+static_assert(userscript::kOk == IDOK && userscript::kCancel == IDCANCEL && userscript::kAbort == IDABORT &&
+              userscript::kRetry == IDRETRY && userscript::kIgnore == IDIGNORE && userscript::kYes == IDYES &&
+              userscript::kNo == IDNO);
 
+// A scenario's answer, read as the driver reads it; a word it does not know
+// presses OK here, where the driver refuses it.
 int AnswerId(const std::string& name) {
-  std::string n = Lower(name);
-  if (n == "yes") return IDYES;
-  if (n == "no") return IDNO;
-  if (n == "cancel") return IDCANCEL;
-  if (n == "retry") return IDRETRY;
-  return IDOK;
+  int id = userscript::AnswerId(name);
+  return id ? id : IDOK;
 }
 
 // The first button of a box's style, which the Wine driver presses for a box
@@ -71,7 +62,7 @@ void Player::AnswerBoxes() {
       answer = AnswerId(it->second[std::min(used, it->second.size() - 1)]);
       ++used;
     }
-    boxLines_.push_back(run_ + " | " + caption + " | " + Escape(Norm(text)) + " | " + AnswerName(answer));
+    boxLines_.push_back(run_ + " | " + caption + " | " + Escape(Norm(text)) + " | " + userscript::AnswerName(answer));
     return answer;
   };
 }

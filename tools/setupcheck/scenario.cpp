@@ -2,6 +2,8 @@
 // by name, and the plain-text comparisons and profile lookup they need.
 #include "scenario.h"
 
+#include <userscript/userscript.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -155,23 +157,16 @@ std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector
   using winsim::UserAction;
   using winsim::WizButton;
   std::vector<UserAction> out;
-  std::stringstream in(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    std::string t = Trim(line);
-    if (t.empty() || t[0] == '#') continue;
-    std::string verb = t.substr(0, t.find(' '));
-    std::string rest = t.size() > verb.size() ? t.substr(verb.size() + 1) : "";
-    std::string where = "wizard step " + std::to_string(number) + " '" + t + "'";
+  for (const userscript::Step& step : userscript::ReadSteps(text)) {
+    const std::string& verb = step.verb;
+    std::string where = "wizard step " + std::to_string(step.line) + " '" + step.text + "'";
     auto id = [&]() -> int {
-      try {
-        return std::stoi(rest);
-      } catch (const std::exception&) {
+      int n = userscript::Number(step.arg);
+      if (n < 0) {
         errors->push_back(where + ": no control id");
         return 0;
       }
+      return n;
     };
     if (verb == "page") {
       int page = id();
@@ -182,17 +177,14 @@ std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector
     } else if (verb == "click") {
       out.push_back(UserAction::Click(id()));
     } else if (verb == "settext") {
-      // The text is the rest of the line after the id and one blank, blanks included.
-      size_t blank = rest.find(' ');
-      std::string typed = blank == std::string::npos ? "" : rest.substr(blank + 1);
-      out.push_back(UserAction::Type(id(), typed));
+      out.push_back(UserAction::Type(id(), step.rest));
     } else if (verb == "press") {
-      static const std::map<std::string, WizButton> buttons = {
-          {"BACK", WizButton::Back}, {"NEXT", WizButton::Next}, {"FINISH", WizButton::Finish},
-          {"CANCEL", WizButton::Cancel}};
-      auto b = buttons.find(rest);
-      if (b == buttons.end()) errors->push_back(where + ": no such button");
-      else out.push_back(UserAction::Press(b->second));
+      static const std::map<userscript::Button, WizButton> buttons = {
+          {userscript::Button::Back, WizButton::Back}, {userscript::Button::Next, WizButton::Next},
+          {userscript::Button::Finish, WizButton::Finish}, {userscript::Button::Cancel, WizButton::Cancel}};
+      std::optional<userscript::Button> b = userscript::ButtonNamed(step.arg);
+      if (!b) errors->push_back(where + ": no such button");
+      else out.push_back(UserAction::Press(buttons.at(*b)));
     } else if (verb != "sheet" && verb != "box" && verb != "closed" && verb != "read" && verb != "dump" &&
                verb != "buttons" && verb != "shot" && verb != "sleep") {
       errors->push_back(where + ": unknown step");

@@ -45,8 +45,9 @@ struct Scenario {
 Scenario ParseScenario(const std::string& text, const std::string& name);
 Scenario ReadScenario(const std::filesystem::path& file);
 
-// The user's steps in the Wine driver's words, as winsim's scripted user;
-// steps that cannot be played go to *errors.
+// The user's steps in the Wine driver's words, read as the driver reads them
+// (lib/userscript), as winsim's scripted user; steps that cannot be played
+// go to *errors.
 std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector<std::string>* errors);
 
 // The wizard's defaults as a user who only agrees and presses on would take

@@ -87,16 +87,10 @@ namespace {
 
 constexpr UINT kKilledExitCode = 124;
 
-int AnswerId(const std::string& word) {
-  static const std::map<std::string, int> ids = {
-      {"OK", IDOK},         {"CANCEL", IDCANCEL}, {"ABORT", IDABORT}, {"RETRY", IDRETRY},
-      {"IGNORE", IDIGNORE}, {"YES", IDYES},       {"NO", IDNO},
-  };
-  std::string upper;
-  for (char c : word) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  auto it = ids.find(upper);
-  return it == ids.end() ? 0 : it->second;
-}
+// The answer words name the ids the box answering posts.
+static_assert(userscript::kOk == IDOK && userscript::kCancel == IDCANCEL && userscript::kAbort == IDABORT &&
+              userscript::kRetry == IDRETRY && userscript::kIgnore == IDIGNORE && userscript::kYes == IDYES &&
+              userscript::kNo == IDNO);
 
 bool ParseAnswer(const std::string& rule_text, Options& options) {
   size_t eq = rule_text.rfind('=');
@@ -107,7 +101,7 @@ bool ParseAnswer(const std::string& rule_text, Options& options) {
   while (start <= list.size()) {
     size_t comma = list.find(',', start);
     std::string word = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    int id = AnswerId(word);
+    int id = userscript::AnswerId(word);
     if (!id) return false;
     rule.answers.push_back(id);
     if (comma == std::string::npos) break;

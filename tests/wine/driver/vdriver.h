@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <userscript/userscript.h>
+
 #include <cstdio>
 #include <map>
 #include <set>
@@ -129,13 +131,7 @@ BOOL CALLBACK ListWindow(HWND window, LPARAM context);
 
 // ---- the wizard script (vdriver_wizard.cpp) ------------------------------------
 
-struct Step {
-  int line = 0;
-  std::string text;  // the line as written, for the log
-  std::string verb;
-  std::string arg;   // the first word after the verb, or the rest for sheet/box
-  std::string rest;  // settext: everything after the id and one blank
-};
+using userscript::Step;
 
 class WizardScript {
  public:

@@ -33,19 +33,6 @@ bool IsMessageBox(HWND dialog) {
 
 namespace {
 
-const char* AnswerName(int id) {
-  switch (id) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "CANCEL";
-    case IDABORT: return "ABORT";
-    case IDRETRY: return "RETRY";
-    case IDIGNORE: return "IGNORE";
-    case IDYES: return "YES";
-    case IDNO: return "NO";
-    default: return "?";
-  }
-}
-
 // The box's first button as the user sees it: the OK button when there is
 // one, else the leftmost of Yes, Abort, Retry (MB_YESNO[CANCEL],
 // MB_ABORTRETRYIGNORE, MB_RETRYCANCEL), else Cancel. Only the buttons of the
@@ -86,7 +73,7 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM context) {
   } else {
     answer = FirstButton(window);
   }
-  std::vector<std::string> fields = {"BOX", caption, text, AnswerName(answer)};
+  std::vector<std::string> fields = {"BOX", caption, text, userscript::AnswerName(answer)};
   if (!scripted) fields.push_back("unscripted");
   LogLine(fields);
   PostMessageA(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);

@@ -5,8 +5,9 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <sstream>
 
 namespace vdriver {
 
@@ -22,15 +23,15 @@ namespace {
 // The wizard buttons of a property sheet (comctl32's IDC_BACK_BUTTON,
 // IDC_NEXT_BUTTON, IDC_FINISH_BUTTON) and Cancel.
 struct SheetButton {
-  const char* name;
+  userscript::Button button;
   int id;
   int press;
 };
 const SheetButton kSheetButtons[] = {
-    {"back", 0x3023, PSBTN_BACK},
-    {"next", 0x3024, PSBTN_NEXT},
-    {"finish", 0x3025, PSBTN_FINISH},
-    {"cancel", IDCANCEL, PSBTN_CANCEL},
+    {userscript::Button::Back, 0x3023, PSBTN_BACK},
+    {userscript::Button::Next, 0x3024, PSBTN_NEXT},
+    {userscript::Button::Finish, 0x3025, PSBTN_FINISH},
+    {userscript::Button::Cancel, IDCANCEL, PSBTN_CANCEL},
 };
 
 // Every question to the other process has a bound, so that a program stuck
@@ -87,35 +88,10 @@ std::vector<std::string> ControlFields(const char* event, int id, HWND control) 
 bool ReadScript(const std::string& path, std::vector<Step>& steps) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line[start] == '#') continue;
-    Step step;
-    step.line = number;
-    step.text = line.substr(start);
-    size_t verbEnd = step.text.find_first_of(" \t");
-    step.verb = step.text.substr(0, verbEnd);
-    std::string tail = verbEnd == std::string::npos ? "" : step.text.substr(verbEnd + 1);
-    if (step.verb == "sheet" || step.verb == "box") {
-      step.arg = tail;
-    } else {
-      size_t argEnd = tail.find(' ');
-      step.arg = tail.substr(0, argEnd);
-      step.rest = argEnd == std::string::npos ? "" : tail.substr(argEnd + 1);
-    }
-    steps.push_back(step);
-  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  steps = userscript::ReadSteps(text.str());
   return true;
-}
-
-int ParseId(const std::string& text) {
-  char* end = nullptr;
-  long value = strtol(text.c_str(), &end, 0);
-  return end && *end == '\0' && !text.empty() ? static_cast<int>(value) : -1;
 }
 
 struct FindSheet {
@@ -193,7 +169,7 @@ HWND WizardScript::CurrentPage(std::string& why) {
 }
 
 HWND WizardScript::Control(const Step& step, std::string& why) {
-  int id = ParseId(step.arg);
+  int id = userscript::Number(step.arg);
   if (id < 0) {
     why = "not a control id: " + step.arg;
     return nullptr;
@@ -232,7 +208,7 @@ WizardScript::Outcome WizardScript::Run(const Step& step, std::string& why) {
     return Outcome::kDone;
   }
   if (verb == "page") {
-    int want = ParseId(step.arg);
+    int want = userscript::Number(step.arg);
     if (want < 0) {
       why = "not a template id: " + step.arg;
       return Outcome::kFail;
@@ -263,7 +239,7 @@ WizardScript::Outcome WizardScript::Run(const Step& step, std::string& why) {
     // whose handler opens a modal box returns at the bound instead.
     LRESULT ignored = 0;
     Ask(control, BM_CLICK, 0, 0, ignored);
-    LogLine(ControlFields("CLICK", ParseId(step.arg), control));
+    LogLine(ControlFields("CLICK", userscript::Number(step.arg), control));
     return Outcome::kDone;
   }
   if (verb == "settext") {
@@ -276,14 +252,14 @@ WizardScript::Outcome WizardScript::Run(const Step& step, std::string& why) {
     }
     if (UpperClass(control) == "COMBOBOX") {
       LRESULT ignored = 0;
-      Ask(GetParent(control), WM_COMMAND, MAKEWPARAM(ParseId(step.arg), CBN_EDITCHANGE),
+      Ask(GetParent(control), WM_COMMAND, MAKEWPARAM(userscript::Number(step.arg), CBN_EDITCHANGE),
           reinterpret_cast<LPARAM>(control), ignored);
     }
-    LogLine(ControlFields("SETTEXT", ParseId(step.arg), control));
+    LogLine(ControlFields("SETTEXT", userscript::Number(step.arg), control));
     return Outcome::kDone;
   }
   if (verb == "read") {
-    int id = ParseId(step.arg);
+    int id = userscript::Number(step.arg);
     HWND page = CurrentPage(why);
     if (!page || id < 0) return Outcome::kFail;
     LogLine(ControlFields("READ", id, GetDlgItem(page, id)));
@@ -303,15 +279,16 @@ WizardScript::Outcome WizardScript::Run(const Step& step, std::string& why) {
       return Outcome::kFail;
     }
     std::vector<std::string> fields = {"BUTTONS"};
-    for (const SheetButton& b : kSheetButtons) fields.push_back(std::string(b.name) + "=" + ButtonState(b.id));
+    for (const SheetButton& b : kSheetButtons)
+      fields.push_back(std::string(userscript::ButtonName(b.button)) + "=" + ButtonState(b.id));
     LogLine(fields);
     return Outcome::kDone;
   }
   if (verb == "press") {
-    std::string name;
-    for (char c : step.arg) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    std::optional<userscript::Button> named = userscript::ButtonNamed(step.arg);
     for (const SheetButton& b : kSheetButtons) {
-      if (name != b.name) continue;
+      if (named != b.button) continue;
+      std::string name = userscript::ButtonName(b.button);
       if (!sheet_ || !IsWindow(sheet_)) {
         why = "no sheet";
         return Outcome::kFail;
@@ -344,7 +321,7 @@ WizardScript::Outcome WizardScript::Run(const Step& step, std::string& why) {
     return Outcome::kDone;
   }
   if (verb == "sleep") {
-    int ms = ParseId(step.arg);
+    int ms = userscript::Number(step.arg);
     if (ms < 0) {
       why = "not a number of milliseconds";
       return Outcome::kFail;
