@@ -128,6 +128,8 @@ int GroupCommand(const char* groupName, bool create) {
   HSZ service = CreateServiceName(instance);
   if (service != nullptr) {
     HCONV conversation = ConnectToShell(instance, service);
+    // No Program Manager answers: the group becomes a folder of links.
+    if (conversation == nullptr && create) MakeGroupFolder(groupName);
     SendCommand(instance, conversation, command);
     DdeFreeStringHandle(instance, service);
     DdeDisconnect(conversation);
@@ -298,6 +300,7 @@ int ItemCommands(const char* groupName, bool add) {
     DdeFreeStringHandle(instance, service);
   }
   for (const std::string& command : commands) SendCommand(instance, conversation, command);
+  if (conversation == nullptr && add) WriteGroupFolderItems();
 
   if (conversation != nullptr) DdeDisconnect(conversation);
   DdeUninitialize(instance);

@@ -247,6 +247,14 @@ std::vector<std::string> Player::Shell(const std::string& groupName) {
   if (const auto* group = m().progman().FindGroup(groupName)) {
     out.push_back("group " + group->name);
     for (const auto& item : group->items) out.push_back("item " + group->name + "\\" + item.name);
+  } else if (std::string folder = m().ShellFolder(CSIDL_PROGRAMS) + "\\" + groupName;
+             !groupName.empty() && m().IsDirectory(folder)) {
+    // The group made as a folder of links where no Program Manager answered,
+    // as the Wine side reads every group: from the user's Programs folder.
+    out.push_back("group " + groupName);
+    for (const std::string& name : m().List(folder))
+      if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".lnk")
+        out.push_back("item " + groupName + "\\" + name.substr(0, name.size() - 4));
   } else {
     out.push_back("no group " + groupName);
   }
