@@ -287,8 +287,12 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
   } else if (given.rfind("\\\\.\\", 0) == 0) {
     r = "\\\\.\\" + r;
   } else if (given.rfind("\\\\", 0) == 0) {
-    size_t serverEnd = given.find('\\', 2);
-    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : given.find('\\', serverEnd + 1);
+    // By character, as RtlGetFullPathName_U finds the server and share of an
+    // ANSI path after converting it to Unicode with the ANSI code page: a
+    // double-byte character whose trail byte is 0x5C ("\x95\x5C") is part
+    // of the name, not its end.
+    size_t serverEnd = FindChar(given, '\\', 2);
+    size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : FindChar(given, '\\', serverEnd + 1);
     PathParts spelled = p;
     spelled.root = given.substr(0, shareEnd);
     r = spelled.Join();
