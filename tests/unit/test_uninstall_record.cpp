@@ -308,3 +308,68 @@ TEST_F(RecordTest, OldRecordsThroughAJunctionOrAnAdministrativeShareAreProtected
 }
 
 }  // namespace
+
+namespace {
+
+using namespace fixture;
+
+class Record64Test : public RecordTest {};
+
+// On the 64-bit editions the 32-bit program is shown "Program Files (x86)";
+// the 64-bit Program Files, both Common Files folders, Sysnative and
+// SysWOW64 must keep the same protection.
+TEST_F(Record64Test, OldRecordsPointingAtSixtyFourBitFoldersLoseOnlyTheProductFiles) {
+  const WindowsVersion editions[] = {WindowsVersion::WinXP64, WindowsVersion::Win7x64, WindowsVersion::Win10x64,
+                                     WindowsVersion::Win11x64};
+  for (WindowsVersion version : editions) {
+    FreshMachine(version);
+    const std::string windows = m().WindowsDir();
+    std::vector<std::string> places = {"C:\\Program Files", "C:\\Program Files\\Common Files",
+                                       "C:\\Program Files (x86)", "C:\\Program Files (x86)\\Common Files",
+                                       windows + "\\SysWOW64", "D:\\"};
+    // The real System32 is reached as Sysnative (Vista on); System32
+    // itself is redirected to SysWOW64.
+    if (version != WindowsVersion::WinXP64) places.push_back(windows + "\\Sysnative");
+    if (version != WindowsVersion::WinXP64) {
+      places.push_back("C:\\ProgramData");
+      places.push_back("C:\\Users\\User\\Downloads");
+      places.push_back("C:\\Users\\Default");
+    }
+    for (const std::string& place : places) {
+      FreshMachine(version);
+      std::string dir = place.back() == '\\' ? place.substr(0, place.size() - 1) : place;
+      if (dir == windows + "\\Sysnative") dir = windows + "\\System32";
+      // The 32-bit program reads HKLM\Software through the registry
+      // redirector: its record lives under Wow6432Node.
+      const std::string key = "Software\\Wow6432Node\\VORTAN\\FTP";
+      m().SetRegString(HKEY_LOCAL_MACHINE, key, "Installation Directory", place);
+      m().SetRegBinary(HKEY_LOCAL_MACHINE, key, "WorkingDirType", {0});
+      m().SetRegString(HKEY_LOCAL_MACHINE, key, "Working Directory", place);
+      Populate(dir);
+      Remove();
+      std::string where = place + " on edition " + std::to_string(static_cast<int>(version));
+      EXPECT_FALSE(m().Exists(dir + "\\QXFTP.EXE")) << where << ": the record was found and the product files went";
+      for (const char* kept : {"\\letter.doc", "\\Config\\mine.ini", "\\Transfer\\queue.dat", "\\Docs\\manual.txt",
+                               "\\Photos\\a.jpg"})
+        EXPECT_TRUE(m().Exists(dir + kept)) << where << ": " << kept;
+      ExpectOnlyTheUninstallerPending(where);
+      m().Restart();
+      EXPECT_TRUE(m().Exists(dir + "\\Photos\\a.jpg")) << where << ": nothing waited for the restart";
+    }
+  }
+}
+
+TEST_F(Record64Test, AnInstallationOnASixtyFourBitEditionIsRemovedWhole) {
+  for (WindowsVersion version : {WindowsVersion::Win7x64, WindowsVersion::Win10x64}) {
+    FreshMachine(version);
+    WriteIni(QuietIni("C:\\Program Files (x86)\\VORTAN\\FTP"));
+    RunSetup();
+    ASSERT_EQ(setupState.installSucceeded, 1);
+    Remove();
+    m().Restart();
+    EXPECT_FALSE(m().Exists("C:\\Program Files (x86)\\VORTAN")) << static_cast<int>(version);
+    EXPECT_FALSE(m().Exists(m().ShellFolder(CSIDL_PERSONAL) + "\\FTP")) << static_cast<int>(version);
+  }
+}
+
+}  // namespace
