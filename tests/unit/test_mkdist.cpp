@@ -3,6 +3,8 @@
 // SETUP.INI keys).
 #include <gtest/gtest.h>
 
+#include "check.h"
+
 #include <szdd/szdd.h>
 #include <winsim/cabinet.h>
 
@@ -192,15 +194,10 @@ TEST_F(MkDist, PlainFilesCopiedAsIs) {
 TEST_F(MkDist, IniTemplateListsEveryKeyDisabled) {
   ASSERT_EQ(0, Build().status);
   const std::string ini = ReadText(out / "SETUP.INI.template");
-  const std::vector<std::pair<std::string, std::vector<std::string>>> keys = {
-      {"FTPSetup",
-       {"BaseRegistry", "ProfileMode", "SourceDir", "DestinationDir", "QuietModeInstall", "QuietModeUnInstall",
-        "UsePersonalFolderAsWorkingDir", "UseAllUsersCommonFolderAsWorkingDir", "WorkingDir", "LockFTP", "Lock"}},
-      {"Program Group", {"UseGroup", "GroupName", "ShortCut"}},
-      {"Support", {"Line1", "Line2", "Line3", "Line4", "Line5", "Line6", "Line7", "Line8", "Line9"}},
-      {"About", {"Info1", "Info2", "Name", "Address1", "Address2", "Address3", "Phone", "Fax", "BBS", "INet"}}};
-  for (const auto& [section, names] : keys) {
-    for (const auto& key : names) EXPECT_EQ("<commented>", IniLine(ini, section, key)) << "[" << section << "] " << key;
+  // Every key setupcheck knows the program to read.
+  for (const setupcheck::KnownSection& section : setupcheck::KnownSections()) {
+    for (const std::string& key : section.keys)
+      EXPECT_EQ("<commented>", IniLine(ini, section.name, key)) << "[" << section.name << "] " << key;
   }
   EXPECT_NE(std::string::npos, ini.find("no effect on a fresh installation")) << "WorkingDir note missing";
   EXPECT_NE(std::string::npos, ini.find("\r\n")) << "expected CR LF line ends";

@@ -161,13 +161,7 @@ TEST_F(CheckTest, LengthThreeHundredCharacterDestinationDirFollowsTheProgram) {
     winsim::Machine m(winsim::WindowsVersion::XP);
     winsim::CurrentMachine use(m);
     m.WriteText("C:\\dist\\SETUP.INI", QuietWith("DestinationDir=" + longDir + "\r\n"));
-    m.SetProgramPath("C:\\dist\\Setup.exe");
-    m.SetCurrentDir("C:\\dist");
-    ResetSetupState();
-    setupState.osVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    GetVersionExA(&setupState.osVersion);
-    GetCurrentDirectoryA(kPathSize, setupState.startDir);
-    ReadSetupConfiguration();
+    setupcheck::ReadStartingConfiguration(m);
     std::string taken = setupState.installDir;
     ResetSetupState();
     std::string got = WithIni(QuietWith("DestinationDir=" + longDir + "\r\n"), "[FTPSetup] DestinationDir");

@@ -35,6 +35,16 @@ std::string Versions(const std::vector<WindowsVersion>& versions) {
   return out;
 }
 
+void ReadStartingConfiguration(Machine& m) {
+  m.SetProgramPath("C:\\dist\\Setup.exe");
+  m.SetCurrentDir("C:\\dist");
+  ResetSetupState();
+  setupState.osVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  GetVersionExA(&setupState.osVersion);
+  GetCurrentDirectoryA(kPathSize, setupState.startDir);
+  ReadSetupConfiguration();
+}
+
 namespace {
 
 // Reads the configuration the way the program starts: SETUP.INI in C:\dist,
@@ -58,13 +68,7 @@ Probe Configure(WindowsVersion version, const std::vector<uint8_t>& ini, bool pr
                   sz("C:\\Old\\FTP"));
     m.SetRegValue(HKEY_CURRENT_USER, "Software\\VORTAN\\FTP", "WorkingDirType", REG_BINARY, {0});
   }
-  m.SetProgramPath("C:\\dist\\Setup.exe");
-  m.SetCurrentDir("C:\\dist");
-  ResetSetupState();
-  setupState.osVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-  GetVersionExA(&setupState.osVersion);
-  GetCurrentDirectoryA(kPathSize, setupState.startDir);
-  ReadSetupConfiguration();
+  ReadStartingConfiguration(m);
   Probe p{version, setupState, false, false, true, "", ""};
   p.installDirProtected = setupState.installDir[0] != '\0' && IsProtectedDirectory(setupState.installDir);
   p.workingDirProtected = setupState.workingDir[0] != '\0' && IsProtectedDirectory(setupState.workingDir);

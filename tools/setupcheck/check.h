@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace winsim {
+class Machine;
+}
+
 namespace setupcheck {
 
 // A note informs and changes no exit status.
@@ -36,8 +40,21 @@ constexpr size_t kMaxIniBytes = 64 * 1024;
 bool Check(const std::filesystem::path& dist, const std::optional<std::filesystem::path>& iniFile,
            const std::string& res, CheckReport* report, std::string* fatal);
 
+// A section the program reads from SETUP.INI, with every key it reads there
+// as the program spells it.
+struct KnownSection {
+  const char* name;
+  std::vector<std::string> keys;
+};
+const std::vector<KnownSection>& KnownSections();
+
 // The nearest known key of any section for an unknown name ("" when none is
 // near): "DestinationDirectory" gives "DestinationDir".
 std::string NearestKnownKey(const std::string& name, std::string* section);
+
+// Reads the configuration into setupState as the program does when it
+// starts as C:\dist\Setup.exe in C:\dist on m, the machine in use (the
+// check's probe of each Windows version).
+void ReadStartingConfiguration(winsim::Machine& m);
 
 }  // namespace setupcheck

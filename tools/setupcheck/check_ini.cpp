@@ -11,7 +11,7 @@ namespace setupcheck {
 
 using winsim::WindowsVersion;
 
-const std::vector<KnownSection>& Known() {
+const std::vector<KnownSection>& KnownSections() {
   static const std::vector<KnownSection> known = {
       {"FTPSetup",
        {"BaseRegistry", "ProfileMode", "SourceDir", "DestinationDir", "QuietModeInstall", "QuietModeUnInstall",
@@ -23,7 +23,7 @@ const std::vector<KnownSection>& Known() {
 }
 
 const KnownSection* FindKnown(const std::string& section) {
-  for (const auto& k : Known())
+  for (const auto& k : KnownSections())
     if (Lower(k.name) == Lower(section)) return &k;
   return nullptr;
 }
@@ -54,7 +54,7 @@ bool Near(const std::string& name, const std::string& known) {
 std::string NearestSection(const std::string& name) {
   std::string best;
   size_t bestDistance = SIZE_MAX;
-  for (const auto& k : Known()) {
+  for (const auto& k : KnownSections()) {
     size_t d = Distance(name, k.name);
     if (Near(name, k.name) && d < bestDistance) best = k.name, bestDistance = d;
   }
@@ -72,7 +72,7 @@ bool IsFullPath(const std::string& p) {
 std::string NearestKnownKey(const std::string& name, std::string* section) {
   std::string best;
   size_t bestDistance = SIZE_MAX;
-  for (const auto& k : Known())
+  for (const auto& k : KnownSections())
     for (const std::string& key : k.keys) {
       size_t d = Distance(name, key);
       if (Near(name, key) && d < bestDistance) {
@@ -117,7 +117,7 @@ void Checker::Names(const IniText& ini) {
       continue;
     }
     std::string elsewhere;
-    for (const auto& other : Known())
+    for (const auto& other : KnownSections())
       for (const std::string& name : other.keys)
         if (Lower(name) == Lower(k.key) && other.name != known->name) elsewhere = other.name;
     if (!elsewhere.empty()) {

@@ -18,12 +18,6 @@ namespace setupcheck {
 
 // ---- The names the program reads (check_ini.cpp) ---------------------------------
 
-struct KnownSection {
-  const char* name;
-  std::vector<std::string> keys;
-};
-
-const std::vector<KnownSection>& Known();
 const KnownSection* FindKnown(const std::string& section);
 
 // ---- SETUP.INI as its writer meant it (initext.cpp) ------------------------------
