@@ -50,9 +50,10 @@ namespace {
 // Reads the configuration the way the program starts: SETUP.INI in C:\dist,
 // the program C:\dist\Setup.exe. A previous installation with an explicit
 // working directory is in place when asked for.
-Probe Configure(WindowsVersion version, const std::vector<uint8_t>& ini, bool previous) {
+Probe Configure(WindowsVersion version, const std::vector<uint8_t>& ini, bool previous, bool standardUser) {
   Machine m(version);
   winsim::CurrentMachine use(m);
+  if (standardUser) m.SetUser(winsim::UserKind::StandardUser);
   m.WriteBytes("C:\\dist\\SETUP.INI", ini);
   m.WriteText("C:\\dist\\Setup.exe", "");
   if (previous) {
@@ -61,15 +62,16 @@ Probe Configure(WindowsVersion version, const std::vector<uint8_t>& ini, bool pr
       d.push_back(0);
       return d;
     };
-    m.SetRegValue(HKEY_LOCAL_MACHINE, "Software\\VORTAN\\FTP", "Installation Directory", REG_SZ,
-                  sz("C:\\Old\\FTP"));
-    m.SetRegValue(HKEY_LOCAL_MACHINE, "Software\\VORTAN\\FTP", "WorkingDirType", REG_BINARY, {0});
+    // The 32-bit program's key: under Wow6432Node on a 64-bit edition.
+    auto [hive, key] = m.RedirectedKey(HKEY_LOCAL_MACHINE, "Software\\VORTAN\\FTP");
+    m.SetRegValue(hive, key, "Installation Directory", REG_SZ, sz("C:\\Old\\FTP"));
+    m.SetRegValue(hive, key, "WorkingDirType", REG_BINARY, {0});
     m.SetRegValue(HKEY_CURRENT_USER, "Software\\VORTAN\\FTP", "Installation Directory", REG_SZ,
                   sz("C:\\Old\\FTP"));
     m.SetRegValue(HKEY_CURRENT_USER, "Software\\VORTAN\\FTP", "WorkingDirType", REG_BINARY, {0});
   }
   ReadStartingConfiguration(m);
-  Probe p{version, setupState, false, false, true, "", ""};
+  Probe p{version, setupState, false, false, true, "", "", standardUser};
   p.installDirProtected = setupState.installDir[0] != '\0' && IsProtectedDirectory(setupState.installDir);
   p.workingDirProtected = setupState.workingDir[0] != '\0' && IsProtectedDirectory(setupState.workingDir);
   p.groupNamePlain = IsPlainGroupName(setupState.groupName);
@@ -102,7 +104,7 @@ std::string CheckReport::Text() const {
 }
 
 bool Check(const fs::path& dist, const std::optional<fs::path>& iniFile, const std::string& res,
-           CheckReport* report, std::string* fatal) {
+           CheckReport* report, std::string* fatal, const CheckMachines& machines) {
   Checker c(report);
   std::error_code ec;
   if (!fs::exists(dist, ec)) {
@@ -181,9 +183,9 @@ bool Check(const fs::path& dist, const std::optional<fs::path>& iniFile, const s
       std::vector<Probe> fresh, previous;
       // Values are judged on what the writer meant; the encoding rule says
       // which systems do not see it so.
-      for (WindowsVersion v : AllVersions()) {
-        fresh.push_back(Configure(v, meantBytes, false));
-        previous.push_back(Configure(v, meantBytes, true));
+      for (WindowsVersion v : machines.versions.empty() ? AllVersions() : machines.versions) {
+        fresh.push_back(Configure(v, meantBytes, false, machines.standardUser));
+        previous.push_back(Configure(v, meantBytes, true, machines.standardUser));
       }
       c.Names(parsed);
       c.YesNo(parsed);

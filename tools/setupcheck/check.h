@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <winsim/machine.h>
+
 namespace winsim {
 class Machine;
 }
@@ -37,8 +39,15 @@ constexpr size_t kMaxIniBytes = 64 * 1024;
 
 // Checks the distribution in dist and its SETUP.INI (or iniFile). False with
 // *fatal when the check cannot be made at all (no such directory, ...).
+// The machines the check probes: the editions (none named: the 32-bit
+// ones) and whether a standard user runs the program there.
+struct CheckMachines {
+  std::vector<winsim::WindowsVersion> versions;
+  bool standardUser = false;
+};
+
 bool Check(const std::filesystem::path& dist, const std::optional<std::filesystem::path>& iniFile,
-           const std::string& res, CheckReport* report, std::string* fatal);
+           const std::string& res, CheckReport* report, std::string* fatal, const CheckMachines& machines = {});
 
 // A section the program reads from SETUP.INI, with every key it reads there
 // as the program spells it.

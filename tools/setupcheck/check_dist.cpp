@@ -121,6 +121,7 @@ void Checker::Played(const IniText& ini, const setupcheck::Distribution& dist, c
     Scenario s;
     s.name = "check";
     s.windows = VersionName(p.version);
+    s.standardUser = p.standardUser;
     s.hasInstall = true;
     s.installIni = iniText;
     if (!p.state.quietInstall) s.installWizard = kDefaultInstallWizard;
@@ -162,7 +163,7 @@ void Checker::Played(const IniText& ini, const setupcheck::Distribution& dist, c
   }
   if (!failed.empty())
     Error("installation", "Played with this distribution and SETUP.INI, the installation fails on " +
-                              Versions(failed) + (failureBoxes.empty() ? "." : " (boxes: " + failureBoxes + ")."));
+                              Versions(failed) + (fresh.empty() || !fresh[0].standardUser ? "" : " (as a standard user)") + (failureBoxes.empty() ? "." : " (boxes: " + failureBoxes + ")."));
   for (const std::string& name : config)
     if (LooksUnmeant(name))
       Warn(name, "This file is copied into the installation's Config folder with the configuration files; "

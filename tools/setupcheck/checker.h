@@ -59,6 +59,7 @@ struct Probe {
   bool workingDirProtected = false;
   bool groupNamePlain = true;
   std::string programFiles, personal;
+  bool standardUser = false;
 };
 
 std::string Quoted(const std::string& s, size_t limit = 60);

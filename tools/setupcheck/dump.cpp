@@ -71,6 +71,8 @@ void Player::Tokens() {
              {m().ShellFolder(CSIDL_DESKTOPDIRECTORY), "%DESKTOP%"},
              {m().ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY), "%COMMONDESKTOP%"},
              {"C:\\Program Files", "%PROGRAMFILES%"}};
+  // A 64-bit edition gives the 32-bit program the (x86) folder.
+  if (m().Is64Bit()) tokens_.push_back({"C:\\Program Files (x86)", "%PROGRAMFILESX86%"});
   tokens_.erase(std::remove_if(tokens_.begin(), tokens_.end(), [](const Token& t) { return t.path.empty(); }),
                 tokens_.end());
   std::sort(tokens_.begin(), tokens_.end(),
@@ -108,7 +110,7 @@ void Player::Collect(std::string installDir, const std::string& groupName) {
   // the two differ when a shell folder is unknown. The directory is shown
   // once as it is, and becomes %INSTALLDIR% everywhere else.
   for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    auto recorded = m().GetRegValue(hive, "Software\\VORTAN\\FTP", "Installation Directory");
+    auto recorded = m().GetRegValue32(hive, "Software\\VORTAN\\FTP", "Installation Directory");
     if (recorded && !recorded->Text().empty()) {
       installDir = recorded->Text();
       break;
@@ -170,12 +172,19 @@ void Player::DumpKey(std::vector<std::string>& out, HKEY hive, const std::string
   for (const std::string& sub : m().SubKeys(hive, key)) DumpKey(out, hive, hiveName, key + "\\" + sub, shown + "\\" + sub);
 }
 
+bool Player::ProgramKeyExists(HKEY hive, const std::string& key) {
+  auto [realHive, realKey] = m().RedirectedKey(hive, key);
+  return m().KeyExists(realHive, realKey);
+}
+
 std::vector<std::string> Player::Registry() {
   std::vector<std::string> out;
   for (auto [hive, name] : {std::pair<HKEY, const char*>{HKEY_LOCAL_MACHINE, "HKLM"}, {HKEY_CURRENT_USER, "HKCU"}}) {
     for (std::string root : {std::string(kProductKey), std::string(kUninstallKey),
                              std::string("Software\\Classes\\.qft"), std::string("Software\\Classes\\Keldra.FTP.1")}) {
-      if (m().KeyExists(hive, root)) DumpKey(out, hive, name, root, root);
+      // Shown where it really is: HKLM\Software\Wow6432Node\... on a 64-bit edition.
+      auto [realHive, realKey] = m().RedirectedKey(hive, root);
+      if (m().KeyExists(realHive, realKey)) DumpKey(out, realHive, name, realKey, realKey);
     }
   }
   return out;

@@ -2,16 +2,22 @@
 // Setup.exe will do on each Windows version, by running the real program
 // code over winsim.
 //
-//   setupcheck check DIST [--ini FILE]
-//   setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|10|all]
+//   setupcheck check DIST [--ini FILE] [--windows VERSION|all] [--user standard|administrator]
+//   setupcheck preview DIST [--ini FILE] [--windows VERSION|all] [--user standard|administrator]
 //                      [--remove] [--wizard] [--answer yes|no] [--json]
 //                      [--state SCENARIO.scn] [--dump]
+//
+// VERSION is 95, 98, nt4, 2000, xp, 7, 10 (the 32-bit editions) or xp-x64,
+// 7-x64, 8.1-x64, 10-x64, 11-x64 (the program under WOW64); all is every one.
+// check probes the 32-bit editions unless told otherwise; a standard user
+// exists from 7 on, so with --user standard the earlier ones are left out.
 //
 // check exits 0 (nothing to report), 1 (warnings) or 2 (errors); both exit
 // 3 when they cannot run at all (a missing directory, a bad option).
 #include "check.h"
 #include "preview.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -26,9 +32,10 @@ using namespace setupcheck;
 constexpr int kCannotRun = 3;
 
 const char kUsage[] =
-    "usage: setupcheck check DIST [--ini FILE]\n"
-    "       setupcheck preview DIST [--ini FILE] [--windows 95|98|nt4|2000|xp|7|10|all] [--remove] [--wizard]\n"
-    "                          [--answer yes|no] [--json] [--state SCENARIO.scn] [--dump]\n";
+    "usage: setupcheck check DIST [--ini FILE] [--windows VERSION|all] [--user standard|administrator]\n"
+    "       setupcheck preview DIST [--ini FILE] [--windows VERSION|all] [--user standard|administrator]\n"
+    "                          [--remove] [--wizard] [--answer yes|no] [--json] [--state SCENARIO.scn] [--dump]\n"
+    "  VERSION: 95, 98, nt4, 2000, xp, 7, 10, xp-x64, 7-x64, 8.1-x64, 10-x64, 11-x64\n";
 
 int Fail(const std::string& message) {
   std::cerr << "setupcheck: " << message << "\n";
@@ -50,10 +57,33 @@ bool ReadText(const fs::path& file, std::string* text, std::string* why) {
   return true;
 }
 
-int RunCheck(const fs::path& dist, const std::optional<fs::path>& ini) {
+// The editions --windows names (none: the default) for a user kind; "" or why not.
+std::string Editions(const std::string& windows, bool standardUser, std::vector<winsim::WindowsVersion>* out) {
+  out->clear();
+  if (windows == "all") {
+    *out = AllEditions();
+  } else if (auto v = VersionOf(windows)) {
+    out->push_back(*v);
+  } else if (!windows.empty()) {
+    return "--windows " + windows + ": not one of 95, 98, nt4, 2000, xp, 7, 10, xp-x64, 7-x64, 8.1-x64, 10-x64, 11-x64, all";
+  }
+  if (standardUser) {
+    if (out->empty()) *out = AllVersions();
+    out->erase(std::remove_if(out->begin(), out->end(), [](winsim::WindowsVersion v) { return !HasUserKinds(v); }),
+               out->end());
+    if (out->empty()) return "--user standard: Windows " + windows + " has no user kinds (7 and later have)";
+  }
+  return "";
+}
+
+int RunCheck(const fs::path& dist, const std::optional<fs::path>& ini, const std::string& windows, bool standardUser) {
   CheckReport report;
   std::string fatal;
-  if (!Check(dist, ini, ResourcePath(), &report, &fatal)) return Fail(fatal);
+  CheckMachines machines;
+  machines.standardUser = standardUser;
+  std::string why = Editions(windows, standardUser, &machines.versions);
+  if (!why.empty()) return Fail(why);
+  if (!Check(dist, ini, ResourcePath(), &report, &fatal, machines)) return Fail(fatal);
   std::cout << report.Text();
   return report.Status();
 }
@@ -70,7 +100,7 @@ int RunPreview(const fs::path& dist, const std::optional<fs::path>& iniFile, con
   if (state) {
     Scenario s = ReadScenario(*state);
     if (!s.error.empty()) return Fail(state->string() + ": " + s.error);
-    runs.push_back({*VersionOf(s.windows), Play(s, files, ResourcePath())});
+    runs.push_back({*VersionOf(s.windows), Play(s, files, ResourcePath()), s.standardUser});
   } else {
     PreviewRequest request = base;
     std::optional<fs::path> ini = iniFile;
@@ -83,14 +113,10 @@ int RunPreview(const fs::path& dist, const std::optional<fs::path>& iniFile, con
     }
     if (ini && !ReadText(*ini, &request.ini, &why)) return Fail(why);
     std::vector<winsim::WindowsVersion> versions;
-    if (windows == "all") {
-      versions = AllVersions();
-    } else if (auto v = VersionOf(windows)) {
-      versions.push_back(*v);
-    } else {
-      return Fail("--windows " + windows + ": not one of 95, 98, nt4, 2000, xp, 7, 10, all");
-    }
-    for (winsim::WindowsVersion v : versions) runs.push_back({v, Play(PreviewScenario(request, v), files, ResourcePath())});
+    std::string bad = Editions(windows, request.standardUser, &versions);
+    if (!bad.empty()) return Fail(bad);
+    for (winsim::WindowsVersion v : versions)
+      runs.push_back({v, Play(PreviewScenario(request, v), files, ResourcePath()), request.standardUser});
   }
   if (dump) {
     for (const VersionDump& r : runs) std::cout << r.dump.Text();
@@ -116,7 +142,7 @@ int main(int argc, char** argv) {
   }
   fs::path dist = argv[2];
   std::optional<fs::path> ini, state;
-  std::string windows = "xp";
+  std::string windows;
   PreviewRequest request;
   bool json = false, dump = false;
   for (int i = 3; i < argc; ++i) {
@@ -128,7 +154,7 @@ int main(int argc, char** argv) {
     };
     std::string value;
     if (a == "--ini" && next(&value)) ini = value;
-    else if (command == "preview" && a == "--windows" && next(&value)) {
+    else if (a == "--windows" && next(&value)) {
       for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       windows = value;
     } else if (command == "preview" && a == "--remove") request.remove = true;
@@ -136,6 +162,10 @@ int main(int argc, char** argv) {
     else if (command == "preview" && a == "--json") json = true;
     else if (command == "preview" && a == "--dump") dump = true;
     else if (command == "preview" && a == "--state" && next(&value)) state = value;
+    else if (a == "--user" && next(&value)) {
+      if (value == "standard") request.standardUser = true;
+      else if (value != "administrator") return Fail("--user " + value + ": standard or administrator");
+    }
     else if (command == "preview" && a == "--answer" && next(&value)) {
       if (value == "yes") request.answer = IDYES;
       else if (value == "no") request.answer = IDNO;
@@ -146,8 +176,9 @@ int main(int argc, char** argv) {
     }
   }
   try {
-    if (command == "check") return RunCheck(dist, ini);
-    return RunPreview(dist, ini, windows, request, json, state, dump);
+    if (command == "check") return RunCheck(dist, ini, windows, request.standardUser);
+    // A preview shows XP unless told otherwise.
+    return RunPreview(dist, ini, windows.empty() ? "xp" : windows, request, json, state, dump);
   } catch (const std::exception& e) {
     return Fail(std::string("internal failure: ") + e.what());
   }

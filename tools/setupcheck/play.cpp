@@ -112,7 +112,11 @@ Dump Player::Go(const Distribution& dist, const std::string& res) {
 
   m().faults.noProgmanService = s_.noProgman;
   for (const std::string& plant : s_.plants) m().WriteText(plant, "MZWINSIM-EXE\n");
-  for (const auto& seed : s_.registry) m().SetRegValue(seed.hive, seed.key, seed.name, seed.type, seed.data);
+  // Seeds name keys as the program reads them.
+  for (const auto& seed : s_.registry) {
+    auto [hive, key] = m().RedirectedKey(seed.hive, seed.key);
+    m().SetRegValue(hive, key, seed.name, seed.type, seed.data);
+  }
   for (const std::string& rel : s_.readonly) {
     std::string path = installDir + "\\" + rel;
     m().MakeDirs(path.substr(0, path.rfind('\\')));
@@ -153,7 +157,7 @@ Dump Player::Go(const Distribution& dist, const std::string& res) {
       if (Lower(p.modulePath) == Lower(plant))
         dump_.errors.push_back("a run started the planted " + plant + ": " + p.commandLine);
   if (removed) {
-    bool recorded = m().KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey);
+    bool recorded = ProgramKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey);
     dump_.outcome.push_back(std::string("remove | ") + (recorded ? "the uninstall entry remains" : "removed") +
                             (setupState.rebootRequired ? ", restart required" : ""));
   }

@@ -18,7 +18,9 @@ std::string Escape(const std::string& s);
 // One play: the machine, the runs, and the dump taken from them.
 class Player {
  public:
-  Player(const Scenario& s, winsim::WindowsVersion version) : s_(s), machine_(version), use_(machine_) {}
+  Player(const Scenario& s, winsim::WindowsVersion version) : s_(s), machine_(version), use_(machine_) {
+    if (s.standardUser) machine_.SetUser(winsim::UserKind::StandardUser);
+  }
 
   Dump Go(const Distribution& dist, const std::string& res);
 
@@ -27,6 +29,10 @@ class Player {
   struct Started { std::string run, commandLine, directory; };
 
   winsim::Machine& m() { return machine_; }
+  // A key as the 32-bit program names it, where it really is (the same key
+  // on a 32-bit edition; under Wow6432Node for most of HKLM\Software on a
+  // 64-bit one).
+  bool ProgramKeyExists(HKEY hive, const std::string& key);
   void Tokens();
   std::string Norm(const std::string& text) const;
   void AnswerBoxes();

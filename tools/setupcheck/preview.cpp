@@ -164,7 +164,8 @@ std::string Placeholders(const std::string& line, const std::string& installDir)
   static const std::pair<const char*, const char*> names[] = {
       {"%PROGRAMFILES%", "<Program Files>"},   {"%PERSONAL%", "<Documents>"},
       {"%COMMONDOCUMENTS%", "<Common Documents>"}, {"%COMMONDESKTOP%", "<Common Desktop>"},
-      {"%DESKTOP%", "<Desktop>"},              {"%WINDIR%", "<Windows>"}};
+      {"%DESKTOP%", "<Desktop>"},              {"%WINDIR%", "<Windows>"},
+      {"%PROGRAMFILESX86%", "<Program Files (x86)>"}};
   std::string out = line;
   if (!installDir.empty()) {
     for (size_t at; (at = out.find("%INSTALLDIR%")) != std::string::npos;) out.replace(at, 12, installDir);
@@ -178,6 +179,7 @@ Scenario PreviewScenario(const PreviewRequest& r, WindowsVersion version) {
   Scenario s;
   s.name = "preview";
   s.windows = VersionName(version);
+  s.standardUser = r.standardUser;
   s.yesNoAnswer = r.answer;
   s.hasInstall = true;
   bool quietRun = Yes(r.ini, "QuietModeInstall") || Yes(r.ini, "QuietModeUnInstall");
@@ -208,12 +210,21 @@ std::string ResourcePath() {
 #endif
 }
 
+namespace {
+
+// "Windows 10 x64", and who ran the program when it was a standard user.
+std::string Label(const VersionDump& r) {
+  return "Windows " + VersionName(r.version) + (r.standardUser ? " (standard user)" : "");
+}
+
+}  // namespace
+
 std::string RenderText(const std::vector<VersionDump>& runs) {
   std::string out;
   if (runs.size() == 1) {
     const Dump& d = runs[0].dump;
     std::string dir = InstallDirOf(d);
-    out += "Windows " + VersionName(runs[0].version) + "\n";
+    out += Label(runs[0]) + "\n";
     for (const std::string& e : d.errors) out += "  could not play: " + e + "\n";
     out += "Outcome\n";
     for (const std::string& o : d.outcome) out += "  " + o + "\n";
@@ -227,7 +238,7 @@ std::string RenderText(const std::vector<VersionDump>& runs) {
   // Side by side: what every version shares once, then what differs.
   out += "Windows";
   for (const VersionDump& r : runs) out += " " + VersionName(r.version);
-  out += ": only what differs between them\n";
+  out += std::string(runs[0].standardUser ? " (standard user)" : "") + ": only what differs between them\n";
   for (const VersionDump& r : runs)
     for (const std::string& e : r.dump.errors) out += "  Windows " + VersionName(r.version) + " could not play: " + e + "\n";
   auto rendered = [](const VersionDump& r, size_t i) {
@@ -272,6 +283,7 @@ std::string RenderJson(const std::vector<VersionDump>& runs) {
     const Dump& d = runs[v].dump;
     std::string dir = InstallDirOf(d);
     out += "    {\n      \"version\": " + JsonString(VersionName(runs[v].version)) + ",\n";
+    if (runs[v].standardUser) out += "      \"user\": \"standard\",\n";
     auto list = [&](const std::string& name, const std::vector<std::string>& lines, bool human, bool last) {
       out += "      " + JsonString(name) + ": [";
       for (size_t i = 0; i < lines.size(); ++i)

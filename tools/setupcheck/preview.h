@@ -15,6 +15,7 @@ struct PreviewRequest {
   bool remove = false;             // then a removal
   bool wizard = false;             // through the wizard, with its defaults
   std::optional<int> answer;       // IDYES or IDNO for the Yes/No questions
+  bool standardUser = false;       // run by a standard user (7 and later)
 };
 
 // The scenario a preview plays on one version. The installation run reads
@@ -31,6 +32,7 @@ std::string ResourcePath();
 struct VersionDump {
   winsim::WindowsVersion version;
   Dump dump;
+  bool standardUser = false;
 };
 
 // For a person: one version in full; several side by side, listing only

@@ -74,6 +74,10 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
       if (value == "installed") s.removerInstalled = true;
       else s.error = "remover: installed is the only choice: " + value;
     }
+    else if (key == "user") {
+      if (value == "standard") s.standardUser = true;
+      else if (value != "administrator") s.error = "user: standard or administrator: " + value;
+    }
     else if (key == "plant") s.plants.push_back(value);
     else if (key == "readonly") s.readonly.push_back(value);
     else if (key == "registry") {
@@ -127,6 +131,8 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
   }
   if (s.windows.empty()) s.error = "no windows: line";
   else if (!VersionOf(s.windows)) s.error = "windows: " + s.windows + " is not a version winsim plays";
+  else if (s.standardUser && !HasUserKinds(*VersionOf(s.windows)))
+    s.error = "user: standard needs Windows 7 or later (no user kinds before Vista)";
   if (!s.hasInstall && !s.hasRemove && !s.removerInstalled) s.error = "neither install.ini nor remove.ini";
   if (s.removerInstalled && (s.hasRemove || s.removeWizard.empty() || !s.hasInstall))
     s.error = "remover: installed needs install.ini and remove.wizard, and no remove.ini";
@@ -194,7 +200,16 @@ std::vector<winsim::UserAction> WizardSteps(const std::string& text, std::vector
 }
 
 std::optional<WindowsVersion> VersionOf(const std::string& w) {
-  std::string v = Lower(w);
+  // "10 x64", "10-x64" and "10x64" name one edition; 11 exists only as x64.
+  std::string v;
+  for (char c : Lower(w))
+    if (c != ' ' && c != '-') v += c;
+  if (v == "xpx64" || v == "xp64") return WindowsVersion::WinXP64;
+  if (v == "7x64") return WindowsVersion::Win7x64;
+  if (v == "8.1x64" || v == "81x64") return WindowsVersion::Win81x64;
+  if (v == "10x64") return WindowsVersion::Win10x64;
+  if (v == "11x64" || v == "11") return WindowsVersion::Win11x64;
+  if (v == "nt4.0") return WindowsVersion::NT4;
   if (v == "95") return WindowsVersion::Win95;
   if (v == "98") return WindowsVersion::Win98;
   if (v == "nt4" || v == "nt 4.0") return WindowsVersion::NT4;
@@ -214,6 +229,11 @@ std::string VersionName(WindowsVersion version) {
     case WindowsVersion::XP: return "XP";
     case WindowsVersion::Win7: return "7";
     case WindowsVersion::Win10: return "10";
+    case WindowsVersion::WinXP64: return "XP x64";
+    case WindowsVersion::Win7x64: return "7 x64";
+    case WindowsVersion::Win81x64: return "8.1 x64";
+    case WindowsVersion::Win10x64: return "10 x64";
+    case WindowsVersion::Win11x64: return "11 x64";
   }
   return "?";
 }
@@ -224,6 +244,21 @@ const std::vector<WindowsVersion>& AllVersions() {
                                                   WindowsVersion::XP,    WindowsVersion::Win7,
                                                   WindowsVersion::Win10};
   return all;
+}
+
+const std::vector<WindowsVersion>& AllEditions() {
+  static const std::vector<WindowsVersion> all = [] {
+    std::vector<WindowsVersion> v = AllVersions();
+    v.insert(v.end(), {WindowsVersion::WinXP64, WindowsVersion::Win7x64, WindowsVersion::Win81x64,
+                       WindowsVersion::Win10x64, WindowsVersion::Win11x64});
+    return v;
+  }();
+  return all;
+}
+
+bool HasUserKinds(WindowsVersion v) {
+  return v == WindowsVersion::Win7 || v == WindowsVersion::Win10 || v == WindowsVersion::Win7x64 ||
+         v == WindowsVersion::Win81x64 || v == WindowsVersion::Win10x64 || v == WindowsVersion::Win11x64;
 }
 
 std::string IniValue(const std::string& ini, const std::string& section, const std::string& key) {

@@ -23,7 +23,8 @@ std::string Trim(const std::string& s);
 // tests/scenarios/README.md).
 struct Scenario {
   std::string name;
-  std::string windows;                 // 95, 98, NT4, 2000, XP, 7, 10
+  std::string windows;                 // 95, 98, NT4, 2000, XP, 7, 10, XP x64, 7 x64, 8.1 x64, 10 x64, 11 x64
+  bool standardUser = false;           // user: standard (7 and later; winsim's alone, Wine enforces no rights)
   std::string installIni, removeIni;   // the SETUP.INI of each run
   bool hasInstall = false, hasRemove = false;
   std::vector<std::string> missing;    // distribution files taken away
@@ -57,7 +58,10 @@ extern const char kDefaultRemoveWizard[];
 
 std::optional<winsim::WindowsVersion> VersionOf(const std::string& name);
 std::string VersionName(winsim::WindowsVersion version);
-const std::vector<winsim::WindowsVersion>& AllVersions();
+const std::vector<winsim::WindowsVersion>& AllVersions();  // the 32-bit editions
+const std::vector<winsim::WindowsVersion>& AllEditions();  // and the 64-bit ones
+// A standard user exists from Windows Vista on (7 and later here).
+bool HasUserKinds(winsim::WindowsVersion version);
 
 // The value the profile reader gives for a plain ANSI text (first matching
 // section and key, without regard to case).
