@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "certificate_cabinet.h"
 #include "install/install.h"
 #include "setup/setup.h"
 #include "shell/shell.h"
@@ -39,15 +40,27 @@ inline std::vector<uint8_t> Packed(const std::string& content, char lastChar) {
   return szdd::Compress(bytes.data(), bytes.size(), lastChar);
 }
 
-// A cabinet (gcab -c -z) with the members "cert.pem" ("CERT-PEM\n") and
-// "root.0" ("ROOT0\n").
-extern const std::vector<uint8_t> kGoodCabinet;
+// The certificate cabinet, with the members "cert.pem" and "root.0".
+using test_data::kGoodCabinet;
 // A cabinet whose members are "..\e.txt" ("EVIL\n"), "sub\inner.pem"
 // ("SUB\n") and "cert.pem" ("CERT-PEM\n").
 extern const std::vector<uint8_t> kHostileCabinet;
 
 // The content of the sample payload files, before packing.
 std::string ProgramContent(const std::string& name);
+
+// Where QuietIni() installs the product, and the keys it records there.
+inline constexpr char kDir[] = "C:\\Program Files\\VORTAN\\FTP";
+inline constexpr char kKey[] = "Software\\VORTAN\\FTP";
+inline constexpr char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
+// name inside kDir.
+inline std::string In(const std::string& name) { return std::string(kDir) + "\\" + name; }
+
+// A SETUP.INI that removes quietly.
+inline constexpr char kRemovalIni[] = "[FTPSetup]\r\nQuietModeUnInstall=Y\r\n";
+// The final report of an installation that failed.
+inline constexpr char kFailureText[] =
+    "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.";
 
 class SetupTest : public ::testing::Test {
  protected:
@@ -56,6 +69,9 @@ class SetupTest : public ::testing::Test {
 
   // Switches the simulated Windows version (before anything runs).
   void UseVersion(WindowsVersion version);
+  // A new machine of that version with the distribution in C:\dist, and the
+  // program's state as a new process finds it.
+  void FreshMachine(WindowsVersion version);
 
   // Lays out a complete distribution in dir: the five packed program files
   // (QXFTP.DL_ a loadable sim DLL), a packed certificate CA1.0_, the
@@ -64,8 +80,11 @@ class SetupTest : public ::testing::Test {
   // Writes SETUP.INI (in dir) from the given text.
   void WriteIni(const std::string& text, const std::string& dir = "C:\\dist");
   // A SETUP.INI that installs quietly with all four quiet keys.
-  static std::string QuietIni(const std::string& destination = "C:\\Program Files\\VORTAN\\FTP",
-                              const std::string& extraSetup = "", const std::string& extraSections = "");
+  static std::string QuietIni(const std::string& destination = kDir, const std::string& extraSetup = "",
+                              const std::string& extraSections = "");
+  // Installs quietly into dir (extraSetup added to [FTPSetup]) and asserts
+  // that it succeeded, then resets the program's state for a new process.
+  void InstallQuietly(const std::string& dir = kDir, const std::string& extraSetup = "");
 
   // Starts the program as dir\Setup.exe with dir as the current directory.
   void RunSetup(const std::string& dir = "C:\\dist", const std::string& programName = "Setup.exe");

@@ -13,7 +13,10 @@ const char kCommonDocs[] = "C:\\Documents and Settings\\All Users\\Documents";
 
 class ConfigTest : public SetupTest {
  protected:
+  // A new machine of that version with its shell folders, and the program's
+  // state as a new process finds it.
   void Use(WindowsVersion version) {
+    ResetSetupState();
     UseVersion(version);
     m().SetShellFolder(CSIDL_PERSONAL, kPersonal);
     m().SetShellFolder(CSIDL_COMMON_DOCUMENTS, kCommonDocs);
@@ -21,6 +24,12 @@ class ConfigTest : public SetupTest {
   }
   void SetUp() override { Use(WindowsVersion::XP); }
   void Ini(const std::string& text, const std::string& dir = "C:\\dist") { WriteIni(text, dir); }
+  // Starts the program afresh with this SETUP.INI in C:\dist.
+  void StartWith(const std::string& ini) {
+    ResetSetupState();
+    Ini(ini);
+    StartUp();
+  }
   void Previous(HKEY hive, const std::string& dir, std::optional<BYTE> workingDirType = std::nullopt) {
     m().SetRegString(hive, "Software\\VORTAN\\FTP", "Installation Directory", dir);
     if (workingDirType) m().SetRegBinary(hive, "Software\\VORTAN\\FTP", "WorkingDirType", {*workingDirType});
@@ -46,7 +55,6 @@ TEST_F(ConfigTest, NoIniNoPreviousInstallationOnXpGivesTheDefaults) {
 
 TEST_F(ConfigTest, InstallDirStaysEmptyOffWindowsXp) {
   for (WindowsVersion version : {WindowsVersion::Win2000, WindowsVersion::Win98, WindowsVersion::Win7}) {
-    ResetSetupState();
     Use(version);
     StartUp();
     EXPECT_STREQ(setupState.installDir, "") << "version " << static_cast<int>(version);
@@ -56,9 +64,7 @@ TEST_F(ConfigTest, InstallDirStaysEmptyOffWindowsXp) {
 TEST_F(ConfigTest, BaseRegistryTakesTheFirstCharacter) {
   const std::pair<const char*, int> cases[] = {{"12", 1}, {"2x", 2}, {"0", 0}, {"02", 0}, {"", 0}, {"3", 0}};
   for (auto [value, expected] : cases) {
-    ResetSetupState();
-    Ini(std::string("[FTPSetup]\r\nBaseRegistry=") + value + "\r\n");
-    StartUp();
+    StartWith(std::string("[FTPSetup]\r\nBaseRegistry=") + value + "\r\n");
     EXPECT_EQ(setupState.baseRegistry, expected) << "BaseRegistry=" << value;
   }
 }
@@ -66,9 +72,7 @@ TEST_F(ConfigTest, BaseRegistryTakesTheFirstCharacter) {
 TEST_F(ConfigTest, BooleansAreTrueOnlyForALeadingY) {
   const std::pair<const char*, int> cases[] = {{"yes", 1}, {"Y", 1}, {"1", 0}, {"no", 0}, {"\"Yes\"", 1}};
   for (auto [value, expected] : cases) {
-    ResetSetupState();
-    Ini(std::string("[ftpsetup]\r\nprofilemode = ") + value + "  \r\n");
-    StartUp();
+    StartWith(std::string("[ftpsetup]\r\nprofilemode = ") + value + "  \r\n");
     EXPECT_EQ(setupState.profileMode, expected) << "ProfileMode=" << value;
   }
 }
@@ -78,9 +82,7 @@ TEST_F(ConfigTest, LockValuesParseLikeSignedIntegers) {
                                                 {"+42", 42}, {"99999999999", 2147483647}, {"-", 0},
                                                 {"-99999999999", INT32_MIN}, {"\"\t 9\"", 9}};
   for (auto [value, expected] : cases) {
-    ResetSetupState();
-    Ini(std::string("[FTPSetup]\r\nLock=") + value + "\r\nLockFTP=" + value + "\r\n");
-    StartUp();
+    StartWith(std::string("[FTPSetup]\r\nLock=") + value + "\r\nLockFTP=" + value + "\r\n");
     EXPECT_EQ(setupState.lockValue, expected) << "Lock=" << value;
     EXPECT_EQ(setupState.lockFtpValue, expected) << "LockFTP=" << value;
   }
@@ -102,9 +104,7 @@ TEST_F(ConfigTest, EachMissingQuietKeyClearsParamsComplete) {
   const char* groupLines[] = {"GroupName=G\r\nShortCut=Y\r\n", "UseGroup=Y\r\nShortCut=Y\r\n",
                               "UseGroup=Y\r\nGroupName=G\r\n"};
   for (const char* lines : groupLines) {
-    ResetSetupState();
-    Ini(std::string("[FTPSetup]\r\nDestinationDir=D:\\X\r\n[Program Group]\r\n") + lines);
-    StartUp();
+    StartWith(std::string("[FTPSetup]\r\nDestinationDir=D:\\X\r\n[Program Group]\r\n") + lines);
     EXPECT_FALSE(setupState.quietParamsComplete) << lines;
     EXPECT_EQ(setupState.useGroup, 1) << lines;
     EXPECT_EQ(setupState.createDesktopShortcut, 1) << lines;
@@ -131,9 +131,7 @@ TEST_F(ConfigTest, OverLongDirectoriesAreNotGivenAndTheDefaultsApply) {
   EXPECT_STREQ(setupState.workingDir, "C:\\Old") << "the installation directory";
   EXPECT_FALSE(setupState.quietParamsComplete) << "DestinationDir counts as missing";
 
-  ResetSetupState();
-  Ini("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=C:\\" + std::string(400, 'd') + "\r\n");
-  StartUp();
+  StartWith("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=C:\\" + std::string(400, 'd') + "\r\n");
   EXPECT_STREQ(setupState.installDir, "C:\\Program Files\\VORTAN\\FTP") << "the default on XP";
 }
 
@@ -145,9 +143,7 @@ TEST_F(ConfigTest, DirectoriesOf259CharactersAreTakenWhole) {
   StartUp();
   EXPECT_EQ(std::string(setupState.sourceDir), longest);
   EXPECT_EQ(std::string(setupState.workingDir), longest);
-  ResetSetupState();
-  Ini("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=" + longest + "\r\n");
-  StartUp();
+  StartWith("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=" + longest + "\r\n");
   EXPECT_EQ(std::string(setupState.installDir), longest);
 }
 
@@ -185,9 +181,7 @@ TEST_F(ConfigTest, HostileIniFilesFallBackToDefaults) {
       std::string(1 << 20, 'x'),
   };
   for (const std::string& ini : inis) {
-    ResetSetupState();
-    Ini(ini);
-    StartUp();
+    StartWith(ini);
     EXPECT_LE(std::strlen(setupState.installDir), 259u);
     EXPECT_LE(std::strlen(setupState.groupName), 63u);
     EXPECT_LE(setupState.baseRegistry, 2);
@@ -223,7 +217,6 @@ TEST_F(ConfigTest, QuietInstallationWithoutDestinationDirTakesTheXpDefault) {
   StartUp();
   EXPECT_STREQ(setupState.installDir, "C:\\Program Files\\VORTAN\\FTP");
 
-  ResetSetupState();
   Use(WindowsVersion::Win2000);
   Previous(HKEY_LOCAL_MACHINE, "E:\\Old\\FTP");
   Ini("[FTPSetup]\r\nQuietModeInstall=Y\r\n");
@@ -239,7 +232,6 @@ TEST_F(ConfigTest, BaseRegistryTwoReadsTheUserHiveAndNeverTheLegacyKey) {
   EXPECT_STREQ(setupState.installDir, "C:\\Program Files\\VORTAN\\FTP");
   EXPECT_EQ(setupState.workingDirType, 1);
 
-  ResetSetupState();
   Use(WindowsVersion::XP);
   Previous(HKEY_CURRENT_USER, "E:\\Mine");
   Ini("[FTPSetup]\r\nBaseRegistry=2\r\n");
@@ -264,7 +256,6 @@ TEST_F(ConfigTest, LegacyKeyWithoutProfileModeFailsTheLookupButStillCountsAsFoun
   EXPECT_STREQ(setupState.installDir, "D:\\New");
   EXPECT_EQ(setupState.workingDirType, 0) << "previousInstallationFound stays true: the file may not decide";
 
-  ResetSetupState();
   Use(WindowsVersion::Win98);
   m().SetRegString(HKEY_LOCAL_MACHINE, "Software\\Toval\\FTP", "Installation Directory", "E:\\Legacy");
   StartUp();
@@ -285,7 +276,6 @@ TEST_F(ConfigTest, StoredWorkingDirTypeDecidesForAPreviousInstallation) {
                                                 {0, "E:\\Old"},
                                                 {7, "E:\\Old"}};
   for (auto& [stored, expected] : cases) {
-    ResetSetupState();
     Use(WindowsVersion::XP);
     Previous(HKEY_LOCAL_MACHINE, "E:\\Old", stored);
     Ini("[FTPSetup]\r\nUsePersonalFolderAsWorkingDir=Y\r\n");
@@ -301,7 +291,6 @@ TEST_F(ConfigTest, ExplicitWorkingDirIsReadOnlyForTypeZero) {
   StartUp();
   EXPECT_STREQ(setupState.workingDir, "F:\\Data");
 
-  ResetSetupState();
   Use(WindowsVersion::XP);
   Ini("[FTPSetup]\r\nWorkingDir=F:\\Data\r\n");
   StartUp();
@@ -313,13 +302,10 @@ TEST_F(ConfigTest, WorkingDirectoryKeysOnAFreshInstallation) {
   StartUp();
   EXPECT_EQ(setupState.workingDirType, 1) << "the personal folder wins";
 
-  ResetSetupState();
-  Ini("[FTPSetup]\r\nUseAllUsersCommonFolderAsWorkingDir=Y\r\n");
-  StartUp();
+  StartWith("[FTPSetup]\r\nUseAllUsersCommonFolderAsWorkingDir=Y\r\n");
   EXPECT_EQ(setupState.workingDirType, 2);
   EXPECT_EQ(std::string(setupState.workingDir), std::string(kCommonDocs) + "\\FTP");
 
-  ResetSetupState();
   Use(WindowsVersion::Win98);
   Ini("[FTPSetup]\r\nUseAllUsersCommonFolderAsWorkingDir=Y\r\n");
   StartUp();
@@ -348,7 +334,6 @@ TEST_F(ConfigTest, OddRegistryDataIsReadSafely) {
   EXPECT_STREQ(setupState.installDir, "E:\\NoNul");
 
   // 260 characters without a NUL cannot be terminated: counts as missing.
-  ResetSetupState();
   Use(WindowsVersion::Win2000);
   m().SetRegValue(HKEY_LOCAL_MACHINE, "Software\\VORTAN\\FTP", "Installation Directory", REG_SZ,
                   fixture::Bytes(std::string(260, 'x')));
@@ -358,7 +343,6 @@ TEST_F(ConfigTest, OddRegistryDataIsReadSafely) {
   // Too long for the buffer and not a string at all.
   for (auto value : {std::make_pair<DWORD, std::string>(REG_SZ, std::string(600, 'y') + '\0'),
                      std::make_pair<DWORD, std::string>(REG_DWORD, std::string("\x43\0\0\0", 4))}) {
-    ResetSetupState();
     Use(WindowsVersion::Win2000);
     m().SetRegValue(HKEY_LOCAL_MACHINE, "Software\\VORTAN\\FTP", "Installation Directory", value.first,
                     fixture::Bytes(value.second));

@@ -6,9 +6,7 @@
 
 namespace {
 
-using fixture::ProgramContent;
-using fixture::SetupTest;
-using fixture::WindowsVersion;
+using namespace fixture;
 
 // Code page 932: "ソ" is 0x83 0x5C, "表" 0x95 0x5C, "フ" 0x83 0x74, "ト"
 // 0x83 0x67, "ア" 0x83 0x41 and "ヂ" 0x83 0x61.
@@ -18,7 +16,6 @@ const std::string kFu = "\x83\x74";
 const std::string kTo = "\x83\x67";
 const std::string kA = "\x83\x41";
 const std::string kDi = "\x83\x61";
-const char kKey[] = "Software\\VORTAN\\FTP";
 
 class DoubleByteTest : public SetupTest {
  protected:

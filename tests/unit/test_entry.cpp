@@ -141,8 +141,7 @@ TEST_F(EntryTest, CommonControlsErrorText) {
 }
 
 TEST_F(EntryTest, EntryRecordsTheSystemAndStartDirectory) {
-  UseVersion(WindowsVersion::Win98);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::Win98);
   RunSetup();
   EXPECT_EQ(setupState.osVersion.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
   EXPECT_EQ(setupState.osVersion.dwMajorVersion, 4u);

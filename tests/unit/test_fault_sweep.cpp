@@ -22,16 +22,11 @@
 
 namespace {
 
-using fixture::SetupTest;
-using fixture::WindowsVersion;
+using namespace fixture;
 using winsim::UserAction;
 using winsim::WizButton;
 
-const char kDir[] = "C:\\Program Files\\VORTAN\\FTP";
-const char kRemovalIni[] = "[FTPSetup]\r\nQuietModeUnInstall=Y\r\n";
 const char kSuccessText[] = "VORTAN FTP installation completed successfully.";
-const char kFailureText[] =
-    "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.";
 const char kRemovedText[] = "VORTAN FTP uninstallation completed successfully.";
 const char kRebootText[] =
     "VORTAN FTP uninstallation requires a reboot to complete successfully.\r\n\r\nDo you want to reboot the computer now?";
@@ -130,18 +125,13 @@ class FaultSweep : public SetupTest, public ::testing::WithParamInterface<SweepP
  protected:
   // A fresh machine with the road's starting state and its SETUP.INI.
   void Prepare(WindowsVersion version, Road road) {
-    ResetSetupState();
     ResetWizardState();
-    UseVersion(version);
-    SeedDistribution();
+    FreshMachine(version);
     std::string why;
     ASSERT_TRUE(m().LoadResourceFile(SETUP_RES_PATH, reinterpret_cast<HINSTANCE>(0x400000), &why)) << why;
     holds_.clear();
     if (!Installs(road) || road == Road::OverPrevious) {
-      WriteIni(QuietIni(kDir, road == Road::PerUserRemoval ? "BaseRegistry=2\r\n" : ""));
-      RunSetup();
-      ASSERT_EQ(setupState.installSucceeded, 1) << m().journal().Dump();
-      ResetSetupState();
+      ASSERT_NO_FATAL_FAILURE(InstallQuietly(kDir, road == Road::PerUserRemoval ? "BaseRegistry=2\r\n" : ""));
       ResetWizardState();
     }
     if (road == Road::OverPrevious) {

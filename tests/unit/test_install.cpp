@@ -7,17 +7,7 @@
 
 namespace {
 
-using fixture::Bytes;
-using fixture::ProgramContent;
-using fixture::Machine;
-using fixture::SetupTest;
-using fixture::WindowsVersion;
-
-const char kDir[] = "C:\\Program Files\\VORTAN\\FTP";
-const char kKey[] = "Software\\VORTAN\\FTP";
-const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
-
-std::string In(const std::string& name) { return std::string(kDir) + "\\" + name; }
+using namespace fixture;
 
 class InstallTest : public SetupTest {
  protected:
@@ -25,6 +15,15 @@ class InstallTest : public SetupTest {
   void Install(const std::string& ini) {
     WriteIni(ini);
     RunSetup();
+  }
+  // Installs with an older QXFTP.DLL in dir held open throughout, as a
+  // running client holds it.
+  void InstallOverServerInUse(const std::string& dir, const std::string& ini) {
+    const std::string dll = dir + "\\QXFTP.DLL";
+    m().WriteText(dll, "old");
+    int hold = m().Hold(dll);
+    Install(ini);
+    m().Release(hold);
   }
   static std::string IniWith(const std::string& from, const std::string& to) {
     std::string ini = QuietIni();
@@ -121,8 +120,7 @@ TEST_F(InstallTest, TrailingBackslashDirectoryGetsPlainConcatenatedSubdirectorie
 }
 
 TEST_F(InstallTest, EmptyInstallDirDefaultsToProgramFiles) {
-  UseVersion(WindowsVersion::Win2000);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::Win2000);
   Install("[FTPSetup]\r\nQuietModeInstall=Y\r\n");
   EXPECT_STREQ(setupState.installDir, kDir);
   EXPECT_STREQ(setupState.workingDir, (std::string(setupState.personalFolder) + "\\FTP").c_str());
@@ -194,10 +192,7 @@ TEST_F(InstallTest, ServerDllImportsComeFromItsOwnFolderNotFromBesideSetup) {
 }
 
 TEST_F(InstallTest, ServerDllInUseOnNtGoesToTheDriveRootForARestartReplacement) {
-  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
-  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
-  Install(QuietIni("D:\\Apps\\FTP"));
-  m().Release(hold);
+  InstallOverServerInUse("D:\\Apps\\FTP", QuietIni("D:\\Apps\\FTP"));
   EXPECT_EQ(setupState.installSucceeded, 1);
   EXPECT_TRUE(boxes().empty());
   EXPECT_EQ(FileText("D:\\QXFTP.DLL"), ProgramContent("QXFTP.DLL"));
@@ -209,12 +204,8 @@ TEST_F(InstallTest, ServerDllInUseOnNtGoesToTheDriveRootForARestartReplacement) 
 }
 
 TEST_F(InstallTest, ServerDllInUseOn9xShowsTheErrorBoxAndFails) {
-  UseVersion(WindowsVersion::Win98);
-  SeedDistribution();
-  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
-  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
-  Install("[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=D:\\Apps\\FTP\r\n");
-  m().Release(hold);
+  FreshMachine(WindowsVersion::Win98);
+  InstallOverServerInUse("D:\\Apps\\FTP", "[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=D:\\Apps\\FTP\r\n");
   EXPECT_EQ(setupState.installSucceeded, 0);
   ASSERT_GE(boxes().size(), 2u);
   EXPECT_EQ(boxes()[0].caption, "Setup Error");
@@ -226,10 +217,7 @@ TEST_F(InstallTest, ServerDllInUseOn9xShowsTheErrorBoxAndFails) {
 }
 
 TEST_F(InstallTest, NtRetryNeedsADriveLetter) {
-  m().WriteText("\\\\server\\share\\FTP\\QXFTP.DLL", "old");
-  int hold = m().Hold("\\\\server\\share\\FTP\\QXFTP.DLL");
-  Install(QuietIni("\\\\server\\share\\FTP"));
-  m().Release(hold);
+  InstallOverServerInUse("\\\\server\\share\\FTP", QuietIni("\\\\server\\share\\FTP"));
   EXPECT_EQ(setupState.installSucceeded, 0);
   EXPECT_TRUE(m().PendingRenames().empty());
 }
@@ -238,14 +226,9 @@ TEST_F(InstallTest, NtRetryNeedsADriveLetter) {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kNotAllQuietKeys[] = "[FTPSetup]\r\nQuietModeInstall=Y\r\nDestinationDir=D:\\Apps\\FTP\r\n";
-const char kFailureText[] =
-    "VORTAN FTP installation was unsuccessful ... please check your setup parameters and try again.";
 
 TEST_F(InstallTest, ServerDllInUseLeavesNoTemporaryCopyBehind) {
-  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
-  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
-  Install(QuietIni("D:\\Apps\\FTP"));
-  m().Release(hold);
+  InstallOverServerInUse("D:\\Apps\\FTP", QuietIni("D:\\Apps\\FTP"));
   EXPECT_EQ(setupState.installSucceeded, 1);
   EXPECT_EQ(Leftovers("D:\\"), std::vector<std::string>{}) << "the copy named by VIF_TEMPFILE is deleted";
   EXPECT_EQ(FileText("D:\\Apps\\FTP\\QXFTP.DLL"), "old");
@@ -253,10 +236,7 @@ TEST_F(InstallTest, ServerDllInUseLeavesNoTemporaryCopyBehind) {
 
 TEST_F(InstallTest, DriveRootReplacementRefusedFailsAndDeletesTheStagedCopy) {
   m().DenyKey(HKEY_LOCAL_MACHINE, kSessionManager);
-  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
-  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
-  Install(kNotAllQuietKeys);
-  m().Release(hold);
+  InstallOverServerInUse("D:\\Apps\\FTP", kNotAllQuietKeys);
   EXPECT_EQ(setupState.installSucceeded, 0);
   ASSERT_EQ(boxes().size(), 2u);
   EXPECT_EQ(boxes()[0].text, "Error code 81 installing QXFTP.DLL.  GetLastError( ) returned 5.");
@@ -268,12 +248,9 @@ TEST_F(InstallTest, DriveRootReplacementRefusedFailsAndDeletesTheStagedCopy) {
 }
 
 TEST_F(InstallTest, DriveRootThatRefusesTheDllTooReportsTheRootsFailure) {
-  m().WriteText("D:\\Apps\\FTP\\QXFTP.DLL", "old");
   m().WriteText("D:\\QXFTP.DLL", "someone else's");
   m().SetAttributes("D:\\QXFTP.DLL", FILE_ATTRIBUTE_READONLY);
-  int hold = m().Hold("D:\\Apps\\FTP\\QXFTP.DLL");
-  Install(kNotAllQuietKeys);
-  m().Release(hold);
+  InstallOverServerInUse("D:\\Apps\\FTP", kNotAllQuietKeys);
   EXPECT_EQ(setupState.installSucceeded, 0);
   ASSERT_EQ(boxes().size(), 2u);
   EXPECT_EQ(boxes()[0].text.rfind("Error code 40 installing QXFTP.DLL.", 0), 0u)
@@ -298,8 +275,7 @@ TEST_F(InstallTest, FullDiskOnNtFailsWithoutARetryAtTheDriveRoot) {
 }
 
 TEST_F(InstallTest, FullDiskOn9xShowsTheSameBoxes) {
-  UseVersion(WindowsVersion::Win98);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::Win98);
   m().SetVolumeCapacity("D:\\", 10);
   Install(kNotAllQuietKeys);
   EXPECT_EQ(setupState.installSucceeded, 0);
@@ -433,9 +409,7 @@ TEST_F(InstallTest, CorruptOrMissingCabinetIsSilent) {
   EXPECT_EQ(setupState.installSucceeded, 1);
   EXPECT_TRUE(boxes().empty());
 
-  ResetSetupState();
-  UseVersion(WindowsVersion::XP);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::XP);
   m().RemoveTree("C:\\dist\\Qxcerts.Cab");
   Install(QuietIni());
   EXPECT_EQ(setupState.installSucceeded, 1);
@@ -508,9 +482,7 @@ TEST_F(InstallTest, HivesFollowBaseRegistry) {
       {"2", "", HKEY_CURRENT_USER, HKEY_CURRENT_USER},
   };
   for (const Case& c : cases) {
-    ResetSetupState();
-    UseVersion(WindowsVersion::XP);
-    SeedDistribution();
+    FreshMachine(WindowsVersion::XP);
     Install(QuietIni(kDir, std::string("BaseRegistry=") + c.base + "\r\n" + c.extra,
                      "[Support]\r\nLine1=Call us\r\n[About]\r\nName=Vortan\r\n"));
     HKEY other = c.settings == HKEY_LOCAL_MACHINE ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
@@ -624,9 +596,7 @@ TEST_F(InstallTest, GroupNamesWithParserCharactersAreQuoted) {
 
 TEST_F(InstallTest, GroupNamesThatAreNotFolderNamesGetNoCommandAtAll) {
   for (const char* name : {"..", ".", "   ", "A\\B", "C:x", "a|b", "...."}) {
-    ResetSetupState();
-    UseVersion(WindowsVersion::XP);
-    SeedDistribution();
+    FreshMachine(WindowsVersion::XP);
     Install(IniWith("GroupName=VORTAN FTP", std::string("GroupName=\"") + name + "\""));
     EXPECT_TRUE(DdeCommands().empty()) << name;
     EXPECT_EQ(RegString(HKEY_LOCAL_MACHINE, kKey, "Program Group"), std::string(name)) << name;
@@ -659,8 +629,7 @@ TEST_F(InstallTest, ShortcutOnTheAllUsersDesktopOnNt) {
 }
 
 TEST_F(InstallTest, ShortcutOnTheUsersDesktopOn9x) {
-  UseVersion(WindowsVersion::Win98);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::Win98);
   Install(QuietIni("C:\\Apps\\FTP\\"));
   ASSERT_EQ(m().savedLinks().size(), 1u);
   EXPECT_EQ(m().savedLinks()[0].path, m().ShellFolder(CSIDL_DESKTOP, fixture::FolderRoute::ItemList) +
@@ -686,9 +655,7 @@ TEST_F(InstallTest, ShortcutPathThatWouldExactlyFillItsBufferIsNotWritten) {
   EXPECT_TRUE(Events("SaveLink").empty()) << Events("SaveLink")[0];
   EXPECT_TRUE(Events("CoCreateInstance").empty());
 
-  UseVersion(WindowsVersion::XP);
-  SeedDistribution();
-  ResetSetupState();
+  FreshMachine(WindowsVersion::XP);
   m().SetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop.substr(0, desktop.size() - 1));
   Install(QuietIni());
   ASSERT_EQ(m().savedLinks().size(), 1u) << "259 characters still fit";
@@ -701,9 +668,7 @@ TEST_F(InstallTest, ShortcutAlsoWhenComIsAlreadyInitialisedButNotInAnotherApartm
   EXPECT_EQ(m().savedLinks().size(), 1u) << "S_FALSE is a success";
   EXPECT_EQ(m().outstanding().Describe(), "") << "and it is balanced like one";
 
-  ResetSetupState();
-  UseVersion(WindowsVersion::XP);
-  SeedDistribution();
+  FreshMachine(WindowsVersion::XP);
   m().faults.comMultithreaded = true;
   Install(QuietIni());
   EXPECT_TRUE(m().savedLinks().empty());
@@ -718,10 +683,8 @@ TEST_F(InstallTest, NoShortcutWhenNotAsked) {
 
 TEST_F(InstallTest, ProgressEndsAt100WithAGroupAnd90Without) {
   for (bool group : {true, false}) {
-    ResetSetupState();
     progressWindow = nullptr;
-    UseVersion(WindowsVersion::XP);
-    SeedDistribution();
+    FreshMachine(WindowsVersion::XP);
     WriteIni(group ? QuietIni() : "[FTPSetup]\r\nDestinationDir=D:\\X\r\n[Program Group]\r\nUseGroup=N\r\n");
     StartUp();
     HWND page = m().CreateTestWindow(400, 300);

@@ -25,30 +25,26 @@ class OutOfMemoryTest : public SetupTest {
     groupPageWindow = nullptr;
   }
   int Progress() const { return m().ProgressPos(progressWindow); }
+  // Calls call for the group while the first allocation fails, and checks
+  // that one did.
+  static int WithOneAllocationFailing(int (*call)(const char*), const char* group) {
+    AllocationFault fault(1);
+    int result = call(group);
+    EXPECT_EQ(fault.failures(), 1u);
+    return result;
+  }
   HWND page_ = nullptr;
 };
 
 TEST_F(OutOfMemoryTest, GroupCommandThatCannotBeComposedIsNotSent) {
-  int result = 0;
-  {
-    AllocationFault fault(1);
-    result = DeleteProgramGroup("VORTAN FTP");
-    EXPECT_EQ(fault.failures(), 1u);
-  }
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(WithOneAllocationFailing(DeleteProgramGroup, "VORTAN FTP"), 0);
   EXPECT_TRUE(Events("DdeInitialize").empty()) << "no conversation for nothing to say";
   EXPECT_NE(m().progman().FindGroup("VORTAN FTP"), nullptr);
   EXPECT_EQ(Progress(), 10);
 }
 
 TEST_F(OutOfMemoryTest, ItemRemovalSendsAllOfItsCommandsOrNone) {
-  int result = 0;
-  {
-    AllocationFault fault(1);
-    result = DeleteProgramItems("VORTAN FTP");
-    EXPECT_EQ(fault.failures(), 1u);
-  }
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(WithOneAllocationFailing(DeleteProgramItems, "VORTAN FTP"), 0);
   EXPECT_TRUE(DdeCommands().empty()) << "not a ShowGroup without its DeleteItems";
   EXPECT_TRUE(Events("DdeInitialize").empty());
   EXPECT_EQ(Progress(), 20);

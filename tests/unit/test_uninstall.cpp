@@ -8,31 +8,14 @@
 
 namespace {
 
-using fixture::Machine;
-using fixture::SetupTest;
-using fixture::WindowsVersion;
-
-const char kDir[] = "C:\\Program Files\\VORTAN\\FTP";
-const char kKey[] = "Software\\VORTAN\\FTP";
-const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VORTAN FTP";
-const char kRemovalIni[] = "[FTPSetup]\r\nQuietModeUnInstall=Y\r\n";
-
-std::string In(const std::string& name) { return std::string(kDir) + "\\" + name; }
+using namespace fixture;
 
 class UninstallTest : public SetupTest {
  protected:
-  void SetUp() override { Use(WindowsVersion::XP); }
-  void Use(WindowsVersion version) {
-    ResetSetupState();
-    UseVersion(version);
-    SeedDistribution();
-  }
+  void SetUp() override { FreshMachine(WindowsVersion::XP); }
   // Installs quietly, then starts a fresh "process" for the removal.
   void Installed(const std::string& extraSetup = "", const std::string& dir = kDir) {
-    WriteIni(QuietIni(dir, extraSetup));
-    RunSetup();
-    ASSERT_EQ(setupState.installSucceeded, 1);
-    ResetSetupState();
+    ASSERT_NO_FATAL_FAILURE(InstallQuietly(dir, extraSetup));
     boxesBeforeRemoval_ = boxes().size();
     m().journal().Clear();
   }
@@ -191,7 +174,7 @@ TEST_F(UninstallTest, WorkingDirectoryComesFromTheHiveBaseRegistrySelects) {
       {"BaseRegistry=1\r\nUseAllUsersCommonFolderAsWorkingDir=Y\r\n", HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE},
       {"BaseRegistry=2\r\n", HKEY_CURRENT_USER, HKEY_CURRENT_USER}};
   for (const Case& c : cases) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     Installed(c.setup);
     auto recorded = RegString(c.workingDir, kKey, "Working Directory");
     ASSERT_TRUE(recorded) << c.setup;
@@ -241,7 +224,7 @@ TEST_F(UninstallTest, OtherHiveCountsOnlyWithAnInstallationDirectory) {
   EXPECT_EQ(boxes()[0].text, "Unable to locate VORTAN FTP in the Registry.");
   EXPECT_TRUE(m().KeyExists(HKEY_CURRENT_USER, kKey)) << "nothing is touched";
 
-  Use(WindowsVersion::XP);
+  FreshMachine(WindowsVersion::XP);
   m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Working Directory", "D:\\Work");
   Remove("[FTPSetup]\r\nQuietModeUnInstall=Y\r\nBaseRegistry=2\r\n");
   ASSERT_EQ(boxes().size(), 1u);
@@ -394,7 +377,7 @@ TEST_F(UninstallTest, ProtectedDirectoriesKeepEverythingButTheProductFiles) {
   const std::string places[] = {"C:\\", "C:\\Program Files", m().WindowsDir(), personal,
                                 m().ShortPath("C:\\Program Files") + "\\", "relative\\dir"};
   for (const std::string& place : places) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     m().WriteText("C:\\Program Files\\Other App\\keep.txt", "keep");
     m().WriteText(personal + "\\letter.doc", "keep");
     m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Installation Directory", place);
@@ -428,10 +411,10 @@ void RecordInstallationAt(fixture::Machine& m, const std::string& place) {
 
 TEST_F(UninstallTest, OldSystemsKeepEverythingButTheProductFilesInSharedDirectories) {
   for (WindowsVersion version : {WindowsVersion::Win95, WindowsVersion::Win98, WindowsVersion::NT4}) {
-    Use(version);
+    FreshMachine(version);
     const std::string places[] = {"C:\\Program Files", m().WindowsDir(), "C:\\"};
     for (const std::string& place : places) {
-      Use(version);
+      FreshMachine(version);
       std::string in = place.back() == '\\' ? place : place + "\\";
       RecordInstallationAt(m(), place);
       for (const char* name : kProductFiles) m().WriteText(in + name, "product");
@@ -456,7 +439,7 @@ TEST_F(UninstallTest, OldSystemsKeepEverythingButTheProductFilesInSharedDirector
 TEST_F(UninstallTest, NtFourProfileRootComesFromTheEnvironment) {
   // The shell of NT 4.0 knows no CSIDL_PROFILE; with the documents and
   // desktop folders elsewhere only USERPROFILE names the profile root.
-  Use(WindowsVersion::NT4);
+  FreshMachine(WindowsVersion::NT4);
   for (int csidl : {CSIDL_PERSONAL, CSIDL_DESKTOP, CSIDL_DESKTOPDIRECTORY}) m().SetShellFolder(csidl, "D:\\Moved");
   std::string profile = *m().EnvironmentVariable("USERPROFILE");
   RecordInstallationAt(m(), profile);
@@ -488,7 +471,7 @@ TEST_F(UninstallTest, OtherSpellingsOfProtectedDirectoriesAreProtected) {
       {"\\\\localhost\\Shared\\FTP", "\\\\localhost\\Shared\\FTP"},
   };
   for (const Case& c : cases) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     RecordInstallationAt(m(), c.recorded);
     m().WriteText(c.actual + "\\QXFTP.EXE", "product");
     m().WriteText(c.actual + "\\letter.doc", "keep");
@@ -505,11 +488,11 @@ TEST_F(UninstallTest, OtherSpellingsOfProtectedDirectoriesAreProtected) {
 TEST_F(UninstallTest, ADirectoryNamedLikeTheStartOfAProtectedOneIsRemoved) {
   // "C:\Program" is no ancestor of "C:\Program Files", nor "C:\WIN" of the
   // Windows directory: only whole path components count.
-  Use(WindowsVersion::XP);
+  FreshMachine(WindowsVersion::XP);
   const std::string windows = m().WindowsDir();
   for (const std::string& dir : {std::string("C:\\Program"), windows.substr(0, windows.size() - 2),
                                  std::string("C:\\Program Files\\VORTAN\\FTP")}) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     RecordInstallationAt(m(), dir);
     m().WriteText(dir + "\\QXFTP.EXE", "product");
     m().WriteText(dir + "\\Transfer\\queue.dat", "data");
@@ -523,7 +506,7 @@ TEST_F(UninstallTest, VolumeDeviceAndBareServerNamesAreProtected) {
   for (const std::string& recorded : {std::string("\\\\?\\Volume{0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0}\\FTP"),
                                       std::string("\\\\.\\PhysicalDrive0"), std::string("\\\\localhost"),
                                       std::string("\\\\?\\UNC\\localhost"), std::string("\\\\localhost\\1$\\FTP")}) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     RecordInstallationAt(m(), recorded);
     Remove();
     for (const auto& pending : Pending())
@@ -535,7 +518,7 @@ TEST_F(UninstallTest, VolumeDeviceAndBareServerNamesAreProtected) {
 TEST_F(UninstallTest, OtherSpellingsOfAnOrdinaryDirectoryAreStillRemoved) {
   // (An administrative share is never emptied, whichever computer it names.)
   for (const std::string& recorded : {std::string("\\\\?\\D:\\Apps\\FTP"), std::string("\\\\.\\D:\\Apps\\FTP")}) {
-    Use(WindowsVersion::XP);
+    FreshMachine(WindowsVersion::XP);
     RecordInstallationAt(m(), recorded);
     m().WriteText("D:\\Apps\\FTP\\QXFTP.EXE", "product");
     m().WriteText("D:\\Apps\\FTP\\Transfer\\queue.dat", "data");
@@ -551,7 +534,7 @@ TEST_F(UninstallTest, OddRegistryValuesAreRefusedSafely) {
   ASSERT_EQ(boxes().size(), 1u);
   EXPECT_EQ(boxes()[0].text, "Unable to locate the VORTAN FTP Installation Directory.");
 
-  Use(WindowsVersion::XP);
+  FreshMachine(WindowsVersion::XP);
   m().SetRegValue(HKEY_LOCAL_MACHINE, kKey, "Installation Directory", REG_SZ,
                   fixture::Bytes(std::string(300, 'Z')));
   Remove();
@@ -616,7 +599,7 @@ TEST_F(RestartTest, PrivilegeNotAssignedIsReported) {
 }
 
 TEST_F(RestartTest, NineXRestartsWithoutPrivilegesOrBoxes) {
-  Use(WindowsVersion::Win98);
+  FreshMachine(WindowsVersion::Win98);
   m().faults.openProcessToken = ERROR_CALL_NOT_IMPLEMENTED;
   StartUp();
   RestartWindows();
@@ -625,7 +608,7 @@ TEST_F(RestartTest, NineXRestartsWithoutPrivilegesOrBoxes) {
 }
 
 TEST_F(RestartTest, NineXDeferralsGoToWininitWithShortPaths) {
-  Use(WindowsVersion::Win98);
+  FreshMachine(WindowsVersion::Win98);
   m().WriteText(m().WindowsDir() + "\\WININIT.INI", "[rename]\r\nNUL=C:\\OLD.TMP\r\n[other]\r\nx=y\r\n");
   m().WriteText("C:\\Program Files\\VORTAN\\FTP\\UNINS.EXE", "u");
   StartUp();
@@ -642,7 +625,7 @@ TEST_F(RestartTest, NineXDeferralsGoToWininitWithShortPaths) {
 }
 
 TEST_F(RestartTest, NineXWininitIsNeverLeftCutShort) {
-  Use(WindowsVersion::Win98);
+  FreshMachine(WindowsVersion::Win98);
   const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
   // Other programs' pending operations, which a cut file would lose.
   const std::string old = "[rename]\r\nNUL=C:\\OTHER\\OLD.TMP\r\nC:\\APP\\NEW.DLL=C:\\APP\\NEW.TMP\r\n";
@@ -683,7 +666,7 @@ TEST_F(RestartTest, NineXWininitOfEveryShapeGetsTheLineInItsRenameSection) {
       {"[rename]\r\nNUL=C:\\A\r\n[x]", "[rename]\r\nNUL=C:\\A\r\n@\r\n[x]"},
   };
   for (const Case& c : cases) {
-    Use(WindowsVersion::Win98);
+    FreshMachine(WindowsVersion::Win98);
     const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
     if (c.before) m().WriteText(wininit, *c.before);
     m().WriteText(target, "u");
@@ -696,7 +679,7 @@ TEST_F(RestartTest, NineXWininitOfEveryShapeGetsTheLineInItsRenameSection) {
 }
 
 TEST_F(RestartTest, NineXWininitTooLargeToBeOneIsLeftAlone) {
-  Use(WindowsVersion::Win98);
+  FreshMachine(WindowsVersion::Win98);
   const std::string wininit = m().WindowsDir() + "\\WININIT.INI";
   const std::string huge = "[rename]\r\n" + std::string(4 * 1024 * 1024, ';');
   m().WriteText(wininit, huge);
@@ -709,7 +692,7 @@ TEST_F(RestartTest, NineXWininitTooLargeToBeOneIsLeftAlone) {
 }
 
 TEST_F(RestartTest, NineXRemovalEndToEnd) {
-  Use(WindowsVersion::Win98);
+  FreshMachine(WindowsVersion::Win98);
   Installed();
   m().WriteText(In("Transfer\\open.bin"), "busy");
   int hold = m().Hold(In("Transfer\\open.bin"));

@@ -4,6 +4,7 @@
 
 #include <szdd/szdd.h>
 
+#include "certificate_cabinet.h"
 #include "test_winsim_support.h"
 
 namespace {
@@ -258,14 +259,7 @@ TEST_F(VerInstallTest, ADirectoryWithoutRoomForTheTemporaryNameCannotBeInstalled
 // ---- SetupIterateCabinetA ----------------------------------------------------------------------------------
 
 // gcab -c -z of cert.pem ("CERT-PEM\n") and root.0 ("ROOT0\n").
-const std::vector<uint8_t> kCabinet = {
-    0x4D, 0x53, 0x43, 0x46, 0x00, 0x00, 0x00, 0x00, 0x77, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x5C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x88, 0x5D, 0x68, 0x7E, 0x20, 0x00, 0x63, 0x65, 0x72, 0x74, 0x2E, 0x70, 0x65, 0x6D, 0x00, 0x06, 0x00, 0x00,
-    0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x88, 0x5D, 0x68, 0x7E, 0x20, 0x00, 0x72, 0x6F, 0x6F, 0x74, 0x2E,
-    0x30, 0x00, 0xDF, 0x41, 0xA7, 0x40, 0x13, 0x00, 0x0F, 0x00, 0x43, 0x4B, 0x73, 0x76, 0x0D, 0x0A, 0xD1, 0x0D,
-    0x70, 0xF5, 0xE5, 0x0A, 0xF2, 0xF7, 0x0F, 0x31, 0xE0, 0x02, 0x00};
+using test_data::kGoodCabinet;
 
 struct CabinetRun {
   std::vector<std::string> calls;  // "notification:detail"
@@ -308,7 +302,7 @@ class CabinetTest : public WinsimTest {
 };
 
 TEST_F(CabinetTest, EachMemberIsOfferedAndExtractedWhereTheCallbackSays) {
-  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kGoodCabinet);
   m().MakeDirs("D:\\Certs");
   CabinetRun run;
   EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", run), "ok");
@@ -320,7 +314,7 @@ TEST_F(CabinetTest, EachMemberIsOfferedAndExtractedWhereTheCallbackSays) {
 }
 
 TEST_F(CabinetTest, SkippingAndAbortingAreHonoured) {
-  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kGoodCabinet);
   m().MakeDirs("D:\\Certs");
   CabinetRun skip;
   skip.answer = FILEOP_SKIP;
@@ -339,14 +333,14 @@ TEST_F(CabinetTest, AMissingCabinetCallsNothing) {
 }
 
 TEST_F(CabinetTest, AMissingTargetDirectoryStopsTheIteration) {
-  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kCabinet);
+  m().WriteBytes("C:\\dist\\Qxcerts.Cab", kGoodCabinet);
   CabinetRun run;
   EXPECT_EQ(Iterate("C:\\dist\\Qxcerts.Cab", run), "error 3");
   EXPECT_EQ(run.calls.back(), "extracted:D:\\Certs\\cert.pem:3");
 }
 
 TEST_F(CabinetTest, ACorruptCabinetDeliversWhatItCouldReadThenFails) {
-  auto truncated = kCabinet;
+  auto truncated = kGoodCabinet;
   truncated.resize(60);
   m().WriteBytes("C:\\dist\\Qxcerts.Cab", truncated);
   m().MakeDirs("D:\\Certs");

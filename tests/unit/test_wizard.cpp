@@ -11,14 +11,12 @@
 
 namespace {
 
-using fixture::SetupTest;
-using fixture::WindowsVersion;
+using namespace fixture;
 using winsim::UserAction;
 using winsim::WizardView;
 using winsim::WizButton;
 
 const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(0x400000);
-const char kKey[] = "Software\\VORTAN\\FTP";
 
 UserAction Next() { return UserAction::Press(WizButton::Next); }
 UserAction Back() { return UserAction::Press(WizButton::Back); }
@@ -32,10 +30,8 @@ class WizardTest : public SetupTest {
  protected:
   void SetUp() override { Use(WindowsVersion::XP); }
   void Use(WindowsVersion version) {
-    ResetSetupState();
     ResetWizardState();
-    UseVersion(version);
-    SeedDistribution();
+    FreshMachine(version);
     std::string why;
     ASSERT_TRUE(m().LoadResourceFile(SETUP_RES_PATH, kInstance, &why)) << why;
     WriteIni("");
