@@ -214,7 +214,8 @@ def fnv(data: bytes) -> str:
 
 
 def escape(text: str) -> str:
-    return text.replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+    # NULs separate the entries of a REG_MULTI_SZ value.
+    return text.replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t").replace("\0", "\\0")
 
 
 class Normaliser:
@@ -228,8 +229,9 @@ class Normaliser:
         while i < len(text):
             for path, token in self.tokens:
                 end = i + len(path)
-                starts_path = i == 0 or text[i - 1] in ' "=|,'
-                if starts_path and low.startswith(path.lower(), i) and (end == len(text) or text[end] in '\\", '):
+                # A NUL also bounds a path: the entries of a REG_MULTI_SZ.
+                starts_path = i == 0 or text[i - 1] in ' "=|,\0'
+                if starts_path and low.startswith(path.lower(), i) and (end == len(text) or text[end] in '\\", \0'):
                     out.append(token)
                     i = end
                     break

@@ -72,6 +72,10 @@ SYSTEM_REG = r'''WINE REGISTRY Version 2
 "Program Group"="VORTAN FTP"
 "Lock"=hex:f9,ff,ff,ff
 "LockFTP"=hex:0c,00,00,00
+"Created Directories"=str(7):"C:\\Program Files\\VORTAN\0C:\\Program Files\\VORTAN\\FTP\0"
+"Uninstall Entry"="HKEY_LOCAL_MACHINE"
+"File Type"="HKEY_CLASSES_ROOT"
+"Desktop Shortcut"="C:\\users\\Public\\Desktop\\VORTAN FTP.LNK"
 
 [Software\\VORTAN\\FTP\\About] 1796743405
 "Info1"=""
@@ -219,6 +223,18 @@ class FakeInstallation(unittest.TestCase):
     def test_lock_as_dword(self):
         self.edit("prefix/system.reg", '"Lock"=hex:f9,ff,ff,ff', '"Lock"=dword:fffffff9')
         self.assertReported(r"value Lock: expected 'REG_BINARY [f9 ff ff ff]")
+
+    def test_created_directories_missing_or_not_a_list(self):
+        self.edit("prefix/system.reg", '"Created Directories"=str(7):', '"Created Directories"=str(1):')
+        self.assertReported("Created Directories is a list")
+
+    def test_created_directory_relative(self):
+        self.edit("prefix/system.reg", 'str(7):"C:\\\\Program Files\\\\VORTAN\\0', 'str(7):"VORTAN\\0')
+        self.assertReported("Created Directories names full paths")
+
+    def test_desktop_shortcut_recorded_elsewhere(self):
+        self.edit("prefix/system.reg", 'Public\\\\Desktop\\\\VORTAN FTP.LNK', 'root\\\\Desktop\\\\VORTAN FTP.LNK')
+        self.assertReported("Desktop Shortcut")
 
     def test_empty_string_without_nul(self):
         self.edit("prefix/system.reg", '"Fax"=""', '"Fax"=hex(1):')

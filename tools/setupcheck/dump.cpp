@@ -17,6 +17,8 @@ std::string Escape(const std::string& s) {
     if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else if (c == '\t') out += "\\t";
+    // The entries of a REG_MULTI_SZ value are separated by NULs.
+    else if (c == '\0') out += "\\0";
     else out += c;
   }
   return out;
@@ -88,10 +90,12 @@ std::string Player::Norm(const std::string& text) const {
     bool replaced = false;
     for (const Token& t : tokens_) {
       std::string p = Lower(t.path);
-      bool startsPath = i == 0 || std::string(" \"=|,").find(text[i - 1]) != std::string::npos;
+      // A path also starts and ends at a NUL: the entries of a REG_MULTI_SZ.
+      bool startsPath = i == 0 || text[i - 1] == '\0' || std::string(" \"=|,").find(text[i - 1]) != std::string::npos;
       if (startsPath && low.compare(i, p.size(), p) == 0) {
         size_t end = i + p.size();
-        if (end == text.size() || text[end] == '\\' || text[end] == '"' || text[end] == ',' || text[end] == ' ') {
+        if (end == text.size() || text[end] == '\\' || text[end] == '"' || text[end] == ',' || text[end] == ' ' ||
+            text[end] == '\0') {
           out += t.name;
           i = end;
           replaced = true;

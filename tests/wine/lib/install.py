@@ -11,7 +11,7 @@ from . import setupini, shelllink
 from .checks import Checks
 from .driverlog import DriverLog
 from .wineenv import WINDOWS_VERSIONS, PrefixLayout
-from .winereg import Registry, Value
+from .winereg import REG_MULTI_SZ, Registry, Value
 
 PRODUCT_KEY = r"Software\VORTAN\FTP"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\VORTAN FTP"
@@ -212,6 +212,30 @@ def check_values(c: Checks, reg: Registry, hive: str, path: str, want: dict, exa
         c.eq(rf"value names of {hive}\{path}", sorted(n or "@" for n in want), sorted(n or "@" for n in key.names()))
 
 
+def check_record(c: Checks, reg: Registry, exp: Expected, settings: dict) -> None:
+    """The values that depend on the machine: the desktop link the
+    installation wrote, the directories it created (a list of full paths),
+    and the group folder it made itself when no Program Manager answered."""
+    key = reg.key(exp.product_hive, PRODUCT_KEY)
+    if key is None:
+        return
+    required = set(settings) | {"Created Directories"}
+    if exp.shortcut:
+        required.add("Desktop Shortcut")
+        c.eq_nocase("Desktop Shortcut", join(exp.desktop_dir, DESKTOP_LINK),
+                    key.value("Desktop Shortcut").text() if key.value("Desktop Shortcut") else None)
+    allowed = required | {"Program Group Folder"}
+    names = set(key.names())
+    c.eq(rf"value names of {exp.product_hive}\{PRODUCT_KEY}", sorted(required),
+         sorted(n for n in names if n in required or n not in allowed))
+    created = key.value("Created Directories")
+    text = created.text() if created is not None and created.type == REG_MULTI_SZ else None
+    if c.that("Created Directories is a list", text is not None, "REG_MULTI_SZ", str(created)):
+        entries = [e for e in text.split("\0") if e]
+        c.that("Created Directories names full paths", all(len(e) > 2 and e[1:3] == ":\\" for e in entries),
+               "X:\\... each", entries)
+
+
 def check_registry(c: Checks, reg: Registry, exp: Expected) -> None:
     settings = {
         "BaseRegistry": Value.binary(bytes([exp.base_registry])),
@@ -223,12 +247,16 @@ def check_registry(c: Checks, reg: Registry, exp: Expected) -> None:
     }
     if exp.use_group:
         settings["Program Group"] = Value.sz(exp.group_name)
+    # The places the installation used, recorded for the removal (Wine's
+    # user may write the machine's places, so they are the machine's).
+    settings["Uninstall Entry"] = Value.sz("HKEY_LOCAL_MACHINE")
+    settings["File Type"] = Value.sz("HKEY_CLASSES_ROOT")
     per_user = {"Working Directory": Value.sz(exp.working_dir)}
     if exp.working_dir_type == 0 or exp.working_dir_hive == exp.product_hive:
         settings.update(per_user)
-        check_values(c, reg, exp.product_hive, PRODUCT_KEY, settings)
-    else:
-        check_values(c, reg, exp.product_hive, PRODUCT_KEY, settings)
+    check_values(c, reg, exp.product_hive, PRODUCT_KEY, settings, exact=False)
+    check_record(c, reg, exp, settings)
+    if not (exp.working_dir_type == 0 or exp.working_dir_hive == exp.product_hive):
         check_values(c, reg, exp.working_dir_hive, PRODUCT_KEY, per_user)
         for sub in ("Support", "About"):
             c.that(rf"no {exp.working_dir_hive}\{PRODUCT_KEY}\{sub}",
