@@ -145,7 +145,7 @@ CASES = [
     removal_case(
         "xp_remove_same_session", "winxp",
         "XP, removal right after the installation in the same desktop session, data in the working "
-        "folder: everything goes, the success box, the restart leaves Program Files\\VORTAN",
+        "folder: everything goes, Program Files\\VORTAN (made by the installation) too, the success box",
         {}, working_files=(r"Transfer\queue.dat", r"Config\user.cfg", r"Traces\ftp.log", "notes.txt")),
     removal_case(
         "win7_remove_held_file", "win7",

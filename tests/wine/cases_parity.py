@@ -206,7 +206,10 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     personal, common = rf"C:\users\{user}\Documents", r"C:\users\Public\Documents"
     desktops = [rf"C:\users\{user}\Desktop", r"C:\users\Public\Desktop"]
     tokens = {r"C:\windows": "%WINDIR%", personal: "%PERSONAL%", common: "%COMMONDOCUMENTS%",
-              desktops[0]: "%DESKTOP%", desktops[1]: "%COMMONDESKTOP%", r"C:\Program Files": "%PROGRAMFILES%"}
+              desktops[0]: "%DESKTOP%", desktops[1]: "%COMMONDESKTOP%", r"C:\Program Files": "%PROGRAMFILES%",
+              # The user's Programs folder, where a group is made as a folder
+              # when no Program Manager answers ("Program Group Folder").
+              rf"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu\Programs": "%PROGRAMS%"}
     norm = scn.Normaliser(tokens)
     roots = [install_dir, join(personal, "FTP"), join(common, "FTP")]
     roots += [s_.workdir] if s_.workdir else []

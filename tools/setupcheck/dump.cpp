@@ -72,7 +72,10 @@ void Player::Tokens() {
              {m().ShellFolder(CSIDL_COMMON_DOCUMENTS), "%COMMONDOCUMENTS%"},
              {m().ShellFolder(CSIDL_DESKTOPDIRECTORY), "%DESKTOP%"},
              {m().ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY), "%COMMONDESKTOP%"},
-             {"C:\\Program Files", "%PROGRAMFILES%"}};
+             {"C:\\Program Files", "%PROGRAMFILES%"},
+             // Where a group is made as a folder when no Program Manager
+             // answers ("Program Group Folder").
+             {m().ShellFolder(CSIDL_PROGRAMS), "%PROGRAMS%"}};
   // A 64-bit edition gives the 32-bit program the (x86) folder.
   if (m().Is64Bit()) tokens_.push_back({"C:\\Program Files (x86)", "%PROGRAMFILESX86%"});
   tokens_.erase(std::remove_if(tokens_.begin(), tokens_.end(), [](const Token& t) { return t.path.empty(); }),
@@ -261,7 +264,9 @@ std::vector<std::string> Player::Shell(const std::string& groupName) {
     out.push_back("group " + group->name);
     for (const auto& item : group->items) out.push_back("item " + group->name + "\\" + item.name);
   } else if (std::string folder = m().ShellFolder(CSIDL_PROGRAMS) + "\\" + groupName;
-             !groupName.empty() && m().IsDirectory(folder)) {
+             // "." or ".." would name the Programs folder or its parent, which
+             // exist whether or not a group was made.
+             groupName.find_first_not_of(" .") != std::string::npos && m().IsDirectory(folder)) {
     // The group made as a folder of links where no Program Manager answered,
     // as the Wine side reads every group: from the user's Programs folder.
     out.push_back("group " + groupName);

@@ -546,15 +546,19 @@ def check_after_restart(c: Checks, plan: Plan, prefix: PrefixLayout, reg: Regist
         c.eq("after restart: WININIT.INI [rename] lines left", [], wininit_renames(prefix) or [])
     for busy in plan.must_defer():
         c.that(f"after restart: {busy}", not os.path.exists(prefix.unix(busy)), "deleted", "still there")
-    # Removal takes nothing beyond the product's own directories: the parent
-    # of a default installation directory and the shared folders stay.
+    # Removal takes nothing beyond the product's own directories: the shared
+    # folders stay. The parent of the installation directory was made by the
+    # installation (recorded in "Created Directories"): the removal deletes it
+    # when it is empty, which it is unless the installation directory itself
+    # waits for the restart (a parent is never scheduled).
     keep = [r"C:\Program Files", r"C:\windows", rf"C:\users\{exp.user}\Documents", r"C:\users\Public\Documents",
             r"C:\users\Public\Desktop", rf"C:\users\{exp.user}\Desktop"]
-    parent = exp.install_dir.rsplit("\\", 1)[0]
-    if len(parent) > 3:
-        keep.append(parent)
     c.eq("after restart: folders that must stay but are gone", [],
          [k for k in keep if not os.path.isdir(prefix.unix(k))])
+    parent = exp.install_dir.rsplit("\\", 1)[0]
+    if len(parent) > 3 and not deferred:
+        c.that(f"after restart: {parent}, made by the installation, is gone", not os.path.isdir(prefix.unix(parent)),
+               "gone", "still there")
 
 
 def removal_case(name: str, windows: str, summary: str, install: setupini.Ini | None, **kw) -> RemovalCase:
