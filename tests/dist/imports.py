@@ -153,6 +153,7 @@ IMPORTS = {
         "RegCloseKey": NOT_LOOKED_UP,
         "RegCreateKeyExA": NOT_LOOKED_UP,
         "RegDeleteKeyA": NOT_LOOKED_UP,
+        "RegDeleteValueA": NOT_LOOKED_UP,
         "RegEnumKeyA": NOT_LOOKED_UP,
         "RegOpenKeyExA": NOT_LOOKED_UP,
         "RegQueryValueExA": NOT_LOOKED_UP,
