@@ -158,9 +158,11 @@ void Checker::YesNo(const IniText& ini) {
 }
 
 void Checker::Values(const IniText& ini, const std::vector<Probe>& fresh, const std::vector<Probe>& previous) {
-  const Probe& xp = fresh[std::find_if(fresh.begin(), fresh.end(), [](const Probe& p) {
-                            return p.version == WindowsVersion::XP;
-                          }) - fresh.begin()];
+  // XP speaks for all where it was probed; a check of other editions only
+  // (--windows 10-x64) takes the first of them.
+  if (fresh.empty()) return;
+  auto found = std::find_if(fresh.begin(), fresh.end(), [](const Probe& p) { return p.version == WindowsVersion::XP; });
+  const Probe& xp = found != fresh.end() ? *found : fresh.front();
   const size_t kField = kPathSize - 1;
 
   // BaseRegistry: the first character decides.
