@@ -2,7 +2,7 @@
 the PE headers, the imported DLLs and functions, the resources (with the
 manifest and the version block) and the Authenticode certificate table.
 
-Layouts from Microsoft's "PE Format" specification (learn.microsoft.com,
+Layouts from Microsoft's "PE Format" page (learn.microsoft.com,
 windows/win32/debug/pe-format) and, for the version block, the VS_VERSIONINFO,
 StringFileInfo and String structures of the Windows SDK reference."""
 from __future__ import annotations
