@@ -15,19 +15,15 @@
 #include <new>
 #include <vector>
 
+const ProgramItem kProgramItems[2] = {
+    {"VORTAN FTP", "QXFTP.EXE"},
+    {"Uninstall VORTAN FTP", "UNINS.EXE"},
+};
+
 namespace {
 
 constexpr DWORD kExecuteTimeout = 10000;
 
-struct ProgramItem {
-  const char* name;
-  const char* fileName;
-};
-
-const ProgramItem kProgramItemTable[] = {
-    {"VORTAN FTP", "QXFTP.EXE"},
-    {"Uninstall VORTAN FTP", "UNINS.EXE"},
-};
 
 // DDEML calls a client-only instance with notifications alone: a server
 // registering (XTYP_REGISTER) or the shell ending the conversation before
@@ -274,7 +270,7 @@ int ItemCommands(const char* groupName, bool add) {
   std::vector<std::string> commands;
   try {
     if (!add) commands.push_back(FormatProgmanCommand("ShowGroup", groupName, "1"));
-    for (const ProgramItem& item : kProgramItemTable) {
+    for (const ProgramItem& item : kProgramItems) {
       if (!add) {
         commands.push_back(FormatProgmanCommand("DeleteItem", item.name));
         continue;

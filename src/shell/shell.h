@@ -14,6 +14,13 @@
 // Only such a group gets DDE commands.
 bool IsPlainGroupName(const char* name);
 
+// The group's two items, by the Program Manager and in a group folder alike.
+struct ProgramItem {
+  const char* name;
+  const char* fileName;
+};
+extern const ProgramItem kProgramItems[2];
+
 // Program Manager client. Each opens and closes its own DDE instance and
 // conversation. Results: 0 when the DDE library could not be initialised (or
 // the command buffers prepared), else 1.

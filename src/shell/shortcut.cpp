@@ -77,16 +77,6 @@ void CreateDesktopShortcut() {
 // per item, named as the Program Manager would name the items.
 namespace {
 
-struct GroupItem {
-  const char* name;
-  const char* fileName;
-};
-
-const GroupItem kGroupItems[] = {
-    {"VORTAN FTP", "QXFTP.EXE"},
-    {"Uninstall VORTAN FTP", "UNINS.EXE"},
-};
-
 // The folder MakeGroupFolder made for the items; empty otherwise.
 PathBuffer groupFolder = {};
 
@@ -113,7 +103,7 @@ void MakeGroupFolder(const char* groupName) {
 
 void WriteGroupFolderItems() {
   if (groupFolder[0] == '\0' || FAILED(CoInitialize(nullptr))) return;
-  for (const GroupItem& item : kGroupItems) {
+  for (const ProgramItem& item : kProgramItems) {
     PathBuffer target = {};
     PathBuffer linkPath = {};
     if (BuildPath(target, setupState.installDir, item.fileName) && BuildItemLinkPath(linkPath, groupFolder, item.name))
@@ -123,7 +113,7 @@ void WriteGroupFolderItems() {
 }
 
 void DeleteGroupFolderItems(const char* folder) {
-  for (const GroupItem& item : kGroupItems) {
+  for (const ProgramItem& item : kProgramItems) {
     PathBuffer linkPath = {};
     if (!BuildItemLinkPath(linkPath, folder, item.name)) continue;
     SetFileAttributesA(linkPath, FILE_ATTRIBUTE_ARCHIVE);
