@@ -168,6 +168,20 @@ CASES = [
         "found in HKCU and removed",
         {"FTPSetup": {"BaseRegistry": "2", "DestinationDir": r"C:\Apps\VORTAN FTP",
                       "UseAllUsersCommonFolderAsWorkingDir": "Y"}}),
+    # The shipped 32-bit Setup.exe in a 64-bit prefix (WOW64): the default
+    # directory is Program Files (x86), the machine's records go under
+    # Wow6432Node (lib/install.py, check_wow64_places).
+    install_case(
+        "win10_x64_quiet_default_dir", "win10",
+        "Windows 10 x64 (WOW64), no DestinationDir: installed in Program Files (x86), the product key, uninstall "
+        "entry and server class under Wow6432Node, the success box",
+        {"FTPSetup": {"DestinationDir": None}}, wow64=True),
+    removal_case(
+        "win10_x64_remove", "win10",
+        "Windows 10 x64 (WOW64), quiet removal of an installation in Program Files (x86) with data in the working "
+        "folder: everything goes from both registry views, Program Files (x86)\\VORTAN too",
+        {"FTPSetup": {"DestinationDir": None}}, wow64=True,
+        working_files=(r"Transfer\queue.dat", "notes.txt")),
     removal_case(
         "xp_remove_not_installed", "winxp",
         "XP, removal with nothing installed: one error box and nothing changes",

@@ -9,7 +9,7 @@ import shutil
 
 from lib import setupini
 from lib.checks import Checks
-from lib.install import DEFAULT_INSTALL_DIR, UNINSTALL_KEY, Expected, check_installation, join
+from lib.install import UNINSTALL_KEY, Expected, check_installation, default_install_dir, join
 from lib.scenario import DIST, TOOLS, Case, Paths, Session
 from lib.uninstall import (INSTALL_LOG, REBOOT_TEXT, Plan, RemovalCase, Snapshot, check_after_removal,
                            check_after_restart, check_install_run, group_question, listing_command, make_files_command,
@@ -217,20 +217,21 @@ def run_session(s: Session, script: Script, program: list[str], cwd: str, answer
     return WizardLog(s.driver_log())
 
 
-def expected_after_wizard(windows: str, user: str, install_dir: str, group: str, ini: setupini.Ini) -> Expected:
+def expected_after_wizard(windows: str, user: str, install_dir: str, group: str, ini: setupini.Ini,
+                          wow64: bool = False) -> Expected:
     """What the wizard's choices must produce: the same as a quiet
     installation told the same things, except that the success box shows."""
     told = setupini.merge(ini, {"FTPSetup": {"DestinationDir": install_dir},
                                 "Program Group": {"UseGroup": "Y", "GroupName": group, "ShortCut": "Y"}})
-    return dataclasses.replace(Expected.derive(told, windows, user), quiet_complete=False)
+    return dataclasses.replace(Expected.derive(told, windows, user, wow64), quiet_complete=False)
 
 
 def wizard_install(case: Case, paths: Paths, c: Checks, install_dir: str | None, group: str,
                    expect_rich: bool, shots: bool = True) -> WizardLog:
     """install_dir None keeps the directory the wizard proposes."""
     s = wizard_session(case, paths, WIZARD_INI)
-    exp = expected_after_wizard(case.windows, s.prefix.user(), install_dir or DEFAULT_INSTALL_DIR, group,
-                                WIZARD_INI)
+    exp = expected_after_wizard(case.windows, s.prefix.user(), install_dir or default_install_dir(s.wow64), group,
+                                WIZARD_INI, s.wow64)
     shorts = [join(exp.install_dir, f) for f in ("QXFTP.EXE", "UNINS.EXE")]
     log = run_session(s, install_script(install_dir, group, shots), [join(DIST, "Setup.exe")], DIST,
                       {INSTALL_BOX: "OK"}, case.timeout, shorts)
@@ -385,7 +386,7 @@ def xp_wizard_uninstall(case: RemovalCase, paths: Paths, c: Checks) -> None:
     prefix = s.prefix
     s.make_dist()
     setupini.write(os.path.join(s.dist, "SETUP.INI"), case.ini)
-    exp = Expected.derive(case.ini, case.windows, prefix.user())
+    exp = Expected.derive(case.ini, case.windows, prefix.user(), s.wow64)
     plan = Plan(case, exp)
     before_file = os.path.join(prefix.root, "before.txt")
     prefix.run_session([s.set_version_command(),
@@ -397,7 +398,7 @@ def xp_wizard_uninstall(case: RemovalCase, paths: Paths, c: Checks) -> None:
     check_install_run(c, s.driver_log(INSTALL_LOG), exp)
     before = read_listing(prefix, before_file)
 
-    entry = Registry(prefix.path).value("HKLM", UNINSTALL_KEY, "UninstallString")
+    entry = Registry(prefix.path, view32=exp.wow64).value("HKLM", UNINSTALL_KEY, "UninstallString")
     recorded = entry.text() if entry else ""
     # The value is a command line with the program path in quotes.
     quoted = len(recorded) > 2 and recorded.startswith('"') and recorded.endswith('"')
@@ -436,13 +437,19 @@ def xp_wizard_uninstall(case: RemovalCase, paths: Paths, c: Checks) -> None:
     c.eq("unscripted boxes", [], [b.caption for b in log.log.boxes if not b.scripted])
     check_shots(c, s, ["page1_uninstall"], visits)
 
-    reg = Registry(prefix.path)
+    reg = Registry(prefix.path, view32=exp.wow64)
     unins = join(exp.install_dir, "UNINS.EXE").lower()
     c.that("UNINS.EXE pending deletion", (unins, "") in [(a.lower(), b) for a, b in pending_operations(reg)],
            "listed in PendingFileRenameOperations", f"not listed: {pending_operations(reg)}")
     deferred = check_after_removal(c, plan, prefix, reg, log.log, before)
     prefix.run_session([s.set_version_command(), [s.wine, "wineboot", "-r"]], "restart", 300)
-    check_after_restart(c, plan, prefix, Registry(prefix.path), before, deferred)
+    check_after_restart(c, plan, prefix, Registry(prefix.path, view32=exp.wow64), before, deferred)
+
+
+def win10_x64_wizard(case: Case, paths: Paths, c: Checks) -> None:
+    # The directory the wizard proposes: Program Files (x86) for the 32-bit
+    # program on a 64-bit system.
+    wizard_install(case, paths, c, None, "VORTAN FTP", expect_rich=True, shots=False)
 
 
 CASES = [
@@ -467,6 +474,13 @@ CASES = [
                 summary="XP, BaseRegistry 1 with the personal working folder (recorded in HKLM), the installed "
                         "Unins.Exe through the wizard without a SETUP.INI: the working folder under "
                         "Documents and the data in it are removed too"),
+    Case(name="win10_x64_wizard_install", run=win10_x64_wizard, windows="win10", wow64=True,
+         summary="Windows 10 x64 (the 32-bit Setup.exe in a 64-bit prefix), the wizard with its proposed directory: "
+                 "installed in Program Files (x86), records under Wow6432Node"),
+    RemovalCase(name="win10_x64_wizard_uninstall", run=xp_wizard_uninstall, windows="win10", wow64=True,
+                ini=setupini.merge(setupini.QUIET_ALL_KEYS, {"FTPSetup": {"DestinationDir": None}}),
+                summary="Windows 10 x64 (WOW64), the installed Unins.Exe through the wizard: Uninstall, Finish, "
+                        "group Yes, reboot No; both registry views empty, Unins.Exe deleted at the restart"),
     Case(name="xp_wizard_cancel", run=xp_wizard_cancel, windows="winxp",
          summary="XP, nothing installed: Uninstall gives the error box and stays on page 1; Cancel on the "
                  "directories page: no box; nothing changed"),

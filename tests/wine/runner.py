@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the Wine scenarios against the Windows build: Setup.exe installs the
-sample product in a fresh 32-bit prefix and the checks read back the files,
-the registry, the Start Menu group and the desktop shortcut.
+sample product in a fresh 32-bit prefix (or, for the WOW64 cases, the same
+32-bit build in a 64-bit prefix) and the checks read back the files, the
+registry, the Start Menu group and the desktop shortcut. A case that cannot
+run here is reported as skipped, with the reason, and never counts as passed.
 
 usage: tests/wine/run [--list] [--jobs N] [--keep] [--build DIR] [CASE...]
 """
@@ -29,6 +31,10 @@ from cases_codepage import CASES as CODEPAGE_CASES  # noqa: E402
 CASES = CASES + CODEPAGE_CASES
 from cases_signed import CASES as SIGNED_CASES  # noqa: E402
 CASES = CASES + SIGNED_CASES
+from cases_permissions import CASES as PERMISSION_CASES  # noqa: E402
+CASES = CASES + PERMISSION_CASES
+from cases_user_files import CASES as USER_FILE_CASES  # noqa: E402
+CASES = CASES + USER_FILE_CASES
 from lib.scenario import Paths, run_case  # noqa: E402
 from lib.wineenv import Arch, WineError, ensure_base  # noqa: E402
 
@@ -47,13 +53,16 @@ def main() -> int:
                         help="win32 (default): the shipped 32-bit build in a 32-bit prefix; win64: a 64-bit "
                              "build in a 64-bit prefix, for kernels that cannot run Wine's 32-bit loader")
     parser.add_argument("--build", help="the Windows build tree (default build/win, or build/win64 with --arch win64)")
+    parser.add_argument("--native", default=os.environ.get("WINE_TEST_NATIVE", ""),
+                        help="the native build tree with szddpack and unit_tests (default build/native)")
     parser.add_argument("--work", default=os.path.join(REPO, "build", "wine"),
                         help="where the base prefix and the scenario folders go")
     args = parser.parse_args()
 
     if args.list:
         for case in CASES:
-            print(f"{case.name:40} {case.windows:7} {case.summary}")
+            windows = case.windows + (" x64" if case.wow64 else "")
+            print(f"{case.name:40} {windows:11} {case.summary}")
         return 0
     known = {c.name: c for c in CASES}
     unknown = [n for n in args.cases if n not in known]
@@ -64,7 +73,8 @@ def main() -> int:
 
     arch = Arch(args.arch)
     build = args.build or os.path.join(REPO, "build", "win" if arch.name == "win32" else "win64")
-    paths = Paths(repo=REPO, build=os.path.abspath(build), work=os.path.abspath(args.work), arch=arch)
+    native = os.path.abspath(args.native) if args.native else ""
+    paths = Paths(repo=REPO, build=os.path.abspath(build), work=os.path.abspath(args.work), arch=arch, native=native)
     missing = paths.missing()
     for tool in ("wine", "wineserver", "xvfb-run", "lnkinfo", "gcab"):
         if not shutil.which(tool):
@@ -79,12 +89,36 @@ def main() -> int:
         return 2
     print(f"base prefix {paths.base}: " + (f"made in {spent:.0f} s" if spent else "reused"), flush=True)
 
+    # The WOW64 cases: the shipped 32-bit build in a 64-bit prefix.
+    wow64_paths, wow64_skip = None, None
+    if any(c.wow64 and not c.skip for c in selected):
+        if arch.name != "win32":
+            wow64_skip = ("the build under test is the x86-64 fallback (--arch win64), not the shipped 32-bit "
+                          "Setup.exe")
+        else:
+            wow64_skip = Arch("wow64").unavailable()
+        if not wow64_skip:
+            wow64_paths = Paths(repo=REPO, build=paths.build, work=paths.work, arch=Arch("wow64"), native=native)
+            try:
+                spent = ensure_base(wow64_paths.arch, wow64_paths.base, log=lambda m: print(m, flush=True))
+                print(f"64-bit base prefix {wow64_paths.base}: " + (f"made in {spent:.0f} s" if spent else "reused"),
+                      flush=True)
+            except WineError as e:
+                wow64_skip = f"no 64-bit prefix could be made: {e}"
+
     lock = threading.Lock()
-    passed = failed = 0
+    passed = failed = skipped = 0
 
     def one(case):
-        nonlocal passed, failed
-        checks, seconds = run_case(case, paths)
+        nonlocal passed, failed, skipped
+        why = case.skip or (wow64_skip if case.wow64 else None)
+        if why:
+            with lock:
+                skipped += 1
+                print(f"SKIP {case.name}: {case.summary}\n    not run: {why}")
+                sys.stdout.flush()
+            return
+        checks, seconds = run_case(case, wow64_paths if case.wow64 else paths)
         with lock:
             bad = checks.failures
             status = "FAIL" if bad else "PASS"
@@ -106,7 +140,7 @@ def main() -> int:
     with ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
         list(pool.map(one, selected))
     print(f"wine tests took {time.monotonic() - started:.0f} s")
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed else 0
 
 

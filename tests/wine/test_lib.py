@@ -12,6 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from lib import setupini, shelllink  # noqa: E402
 from lib.driverlog import DriverLog  # noqa: E402
+from lib.checks import Checks  # noqa: E402
 from lib.install import Expected, sanitize_group  # noqa: E402
 from lib.textfile import read_as_file  # noqa: E402
 from lib.winereg import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Registry, Value, parse  # noqa: E402
@@ -136,6 +137,58 @@ class MergedHives(unittest.TestCase):
         self.assertEqual(["About"], self.reg.subkeys("HKLM", r"Software\VORTAN\FTP"))
 
 
+# A 64-bit prefix's system.reg after the 32-bit program wrote its keys
+# (where Wine 8 put them, measured with the 32-bit reg.exe).
+SYSTEM_REG_WOW64 = r'''WINE REGISTRY Version 2
+;; All keys relative to \\Machine
+
+#arch=win64
+
+[Software\\Classes\\.qft] 1796806338
+@="Keldra.FTP.1"
+
+[Software\\Classes\\Wow6432Node\\CLSID\\{B6B88D80-BB82-47E9-A30A-88A9F2047C4C}] 1796806339
+@="VORTAN FTP Transfer Object"
+
+[Software\\Wow6432Node\\VORTAN\\FTP] 1796806335
+"Installation Directory"="C:\\Program Files (x86)\\VORTAN\\FTP"
+
+[Software\\VORTAN\\FTP] 1796806336
+"Installation Directory"="C:\\64-bit view"
+'''
+
+
+class RegistryViews(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        for name, text in (("system.reg", SYSTEM_REG_WOW64), ("user.reg", USER_REG)):
+            with open(os.path.join(self.dir.name, name), "w") as f:
+                f.write(text)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_the_32_bit_view_reads_wow6432node(self):
+        reg = Registry(self.dir.name, view32=True)
+        self.assertEqual(Value.sz(r"C:\Program Files (x86)\VORTAN\FTP"),
+                         reg.value("HKLM", r"Software\VORTAN\FTP", "Installation Directory"))
+
+    def test_the_stored_view_reads_the_64_bit_keys(self):
+        reg = Registry(self.dir.name)
+        self.assertEqual(Value.sz(r"C:\64-bit view"), reg.value("HKLM", r"Software\VORTAN\FTP", "Installation Directory"))
+
+    def test_classes_are_shared_but_clsid(self):
+        reg = Registry(self.dir.name, view32=True)
+        self.assertEqual(Value.sz("Keldra.FTP.1"), reg.value("HKLM", r"Software\Classes\.qft", ""))
+        self.assertTrue(reg.key_exists("HKCR", r"CLSID\{B6B88D80-BB82-47E9-A30A-88A9F2047C4C}"))
+        self.assertFalse(Registry(self.dir.name).key_exists("HKCR", r"CLSID\{B6B88D80-BB82-47E9-A30A-88A9F2047C4C}"))
+
+    def test_the_users_hive_is_not_redirected(self):
+        reg = Registry(self.dir.name, view32=True)
+        self.assertEqual(Value.sz(r"C:\users\root\Documents\FTP"),
+                         reg.value("HKCU", r"Software\VORTAN\FTP", "Working Directory"))
+
+
 class LnkInfoReport(unittest.TestCase):
     def check(self, name, expected):
         self.assertEqual(expected, shelllink.parse(LNKINFO).get(name), name)
@@ -243,6 +296,44 @@ class ExpectedInstallation(unittest.TestCase):
         self.assertEqual(r"C:\users\root\Desktop", derive({}, "win98").desktop_dir)
 
     def test_group_folder_name(self): self.assertEqual("A_B_C", sanitize_group("A/B:C"))
+
+    def test_default_directory_under_wow64(self):
+        e = Expected.derive(setupini.merge(setupini.QUIET_ALL_KEYS, {"FTPSetup": {"DestinationDir": None}}),
+                            "win10", "root", wow64=True)
+        self.assertEqual(r"C:\Program Files (x86)\VORTAN\FTP", e.install_dir)
+
+
+class AclListing(unittest.TestCase):
+    """vacl.exe's output, as cases_permissions reads it."""
+    TEXT = ("PATH C:\\Apps\\VORTAN\r\nCONTROL 9004 PROTECTED\r\nACE A:S-1-5-32-544:001f01ff:03\r\n"
+            "ACE A:S-1-5-18:001f01ff:03\r\nACE A:S-1-5-32-545:001200a9:03\r\nEND\r\n"
+            "PATH C:\\Apps\r\nCONTROL 8004 INHERITS\r\nACE D:S-1-1-0:00000001:00\r\nEND\r\n"
+            "PATH C:\\Gone\r\nERROR GetFileSecurityA 2\r\nEND\r\n")
+
+    def read(self):
+        import cases_permissions
+        return read_as_file(self.TEXT, cases_permissions.read_acls, "cp1252", ".txt"), cases_permissions
+
+    def test_protected_directory(self):
+        acls, cp = self.read()
+        d = acls["c:\\apps\\vortan"]
+        self.assertTrue(d.protected)
+        self.assertEqual(["A:S-1-5-32-544:001f01ff:03", "A:S-1-5-18:001f01ff:03", "A:S-1-5-32-545:001200a9:03"],
+                         d.summary())
+        c = Checks()
+        cp.check_protected(c, d, "dir")
+        self.assertEqual([], [r.what for r in c.failures])
+
+    def test_inheriting_directory_fails_the_protection_check(self):
+        acls, cp = self.read()
+        c = Checks()
+        cp.check_protected(c, acls["c:\\apps"], "dir")
+        self.assertIn("dir: protected from the parent's permissions", [r.what for r in c.failures])
+        self.assertIn("dir: denying ACEs", [r.what for r in c.failures])
+
+    def test_error_recorded(self):
+        acls, _ = self.read()
+        self.assertEqual(["GetFileSecurityA 2"], acls["c:\\gone"].errors)
 
 
 if __name__ == "__main__":

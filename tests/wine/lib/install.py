@@ -23,6 +23,8 @@ ITEMS = {"VORTAN FTP": "QXFTP.EXE", "Uninstall VORTAN FTP": "UNINS.EXE"}
 DESKTOP_LINK = "VORTAN FTP.LNK"
 SUCCESS_BOX = ("VORTAN FTP Install", "VORTAN FTP installation completed successfully.")
 DEFAULT_INSTALL_DIR = r"C:\Program Files\VORTAN\FTP"
+# What a 32-bit program is given as Program Files on 64-bit Windows.
+DEFAULT_INSTALL_DIR_X86 = r"C:\Program Files (x86)\VORTAN\FTP"
 ROOT_FILES = {"start.ftp", "startup.bmp", "start.qft", "readme.htm"}
 NOT_COPIED = {"setup.exe", "setup.ini", "qxcerts.cab"}
 # Files of the sample that must arrive where named, whatever the derivation
@@ -38,6 +40,10 @@ SAMPLE_MUST_HAVE = [
 
 def join(left: str, right: str) -> str:
     return left + right if left.endswith("\\") else left + "\\" + right
+
+
+def default_install_dir(wow64: bool) -> str:
+    return DEFAULT_INSTALL_DIR_X86 if wow64 else DEFAULT_INSTALL_DIR
 
 
 def sanitize_group(name: str) -> str:
@@ -64,9 +70,10 @@ class Expected:
     lock_ftp: int
     support: list
     about: dict
+    wow64: bool = False       # the 32-bit program in a 64-bit prefix
 
     @staticmethod
-    def derive(ini: setupini.Ini, windows: str, user: str) -> "Expected":
+    def derive(ini: setupini.Ini, windows: str, user: str, wow64: bool = False) -> "Expected":
         """For a first installation on a clean prefix (no earlier product key)."""
         family, major = WINDOWS_VERSIONS[windows]
         g = lambda s, k: setupini.get(ini, s, k)
@@ -74,7 +81,7 @@ class Expected:
         dest = g("FTPSetup", "DestinationDir")
         # Without DestinationDir, XP gets the default at start-up and the
         # other systems when the installation begins: the same folder here.
-        install_dir = dest or DEFAULT_INSTALL_DIR
+        install_dir = dest or default_install_dir(wow64)
         personal = rf"C:\users\{user}\Documents"
         common = r"C:\users\Public\Documents"
         if setupini.yes(g("FTPSetup", "UsePersonalFolderAsWorkingDir")):
@@ -101,6 +108,7 @@ class Expected:
             lock_ftp=setupini.integer(g("FTPSetup", "LockFTP")),
             support=[g("Support", f"Line{n}") for n in range(1, 10)],
             about={name: g("About", name) for name in ABOUT_NAMES},
+            wow64=wow64,
         )
 
     @property
@@ -293,6 +301,32 @@ def check_registry(c: Checks, reg: Registry, exp: Expected) -> None:
     check_values(c, reg, "HKCR", rf"{clsid}\InprocServer32", {"ThreadingModel": Value.sz("Apartment")}, exact=False)
 
 
+def check_wow64_places(c: Checks, prefix: PrefixLayout, raw: Registry, exp: Expected) -> None:
+    """Where the 32-bit program's records really are in a 64-bit prefix, read
+    without the redirection: the machine's product key and uninstall entry
+    under Software\\Wow6432Node, the server's class under
+    Software\\Classes\\Wow6432Node\\CLSID, the file type in the shared
+    Software\\Classes, and nothing of the product in the 64-bit view."""
+    if exp.product_hive == "HKLM":
+        c.that(r"HKLM\Software\Wow6432Node\VORTAN\FTP (the 32-bit view)",
+               raw.key_exists("HKLM", r"Software\Wow6432Node\VORTAN\FTP"), "exists", "missing")
+    c.that(r"no HKLM\Software\VORTAN in the 64-bit view", not raw.key_exists("HKLM", r"Software\VORTAN"),
+           "absent", "present")
+    entry32 = r"Software\Wow6432Node" + UNINSTALL_KEY[len("Software"):]
+    c.that(rf"HKLM\{entry32}", raw.key_exists("HKLM", entry32), "exists", "missing")
+    c.that(rf"no HKLM\{UNINSTALL_KEY} in the 64-bit view", not raw.key_exists("HKLM", UNINSTALL_KEY),
+           "absent", "present")
+    c.that(rf"HKLM\Software\Classes\Wow6432Node\CLSID\{SAMPLE_CLSID}",
+           raw.key_exists("HKLM", rf"Software\Classes\Wow6432Node\CLSID\{SAMPLE_CLSID}"), "exists", "missing")
+    c.that(rf"no HKLM\Software\Classes\CLSID\{SAMPLE_CLSID} in the 64-bit view",
+           not raw.key_exists("HKLM", rf"Software\Classes\CLSID\{SAMPLE_CLSID}"), "absent", "present")
+    c.that(r"HKLM\Software\Classes\.qft (shared by both views)", raw.key_exists("HKLM", r"Software\Classes\.qft"),
+           "exists", "missing")
+    if exp.install_dir.lower().startswith("c:\\program files (x86)\\"):
+        c.that(r"nothing of the product in the 64-bit C:\Program Files",
+               not os.path.exists(prefix.unix(r"C:\Program Files\VORTAN")), "absent", "present")
+
+
 # --- the shell -----------------------------------------------------------------
 
 def check_group(c: Checks, prefix: PrefixLayout, exp: Expected, log: DriverLog) -> None:
@@ -348,6 +382,8 @@ def check_installation(c: Checks, prefix: PrefixLayout, exp: Expected, log: Driv
                        dist: str, product: str, setup_exe: str, must_have: list = SAMPLE_MUST_HAVE) -> None:
     check_run(c, log, exp)
     check_files(c, prefix, exp, dist, product, setup_exe, must_have)
-    check_registry(c, Registry(prefix.path), exp)
+    check_registry(c, Registry(prefix.path, view32=exp.wow64), exp)
+    if exp.wow64:
+        check_wow64_places(c, prefix, Registry(prefix.path), exp)
     check_group(c, prefix, exp, log)
     check_desktop(c, prefix, exp)

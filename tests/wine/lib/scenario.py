@@ -28,6 +28,11 @@ class Paths:
     build: str                      # the Windows build tree (build/win)
     work: str                       # build/wine: base prefix and scenario folders
     arch: Arch
+    native: str = ""                # the native build (szddpack, unit_tests); build/native when empty
+
+    @property
+    def native_build(self) -> str:
+        return self.native or os.path.join(self.repo, "build", "native")
 
     @property
     def setup_exe(self) -> str:
@@ -47,17 +52,17 @@ class Paths:
 
     @property
     def szddpack(self) -> str:
-        return os.path.join(self.repo, "build", "native", "tools", "szddpack")
+        return os.path.join(self.native_build, "tools", "szddpack")
 
     @property
     def base(self) -> str:
-        return os.path.join(self.work, "base" if self.arch.name == "win32" else f"base-{self.arch.name}")
+        return os.path.join(self.work, self.arch.base_name)
 
     def missing(self) -> list[str]:
         needed = [(self.setup_exe, "cmake --build build/win"),
                   (os.path.join(self.product, "program", "QXFTP.EXE"), "cmake --build build/win"),
                   (os.path.join(self.drivers, "vdriver.exe"), "cmake --build build/win"),
-                  (self.szddpack, "cmake --build build/native --target szddpack")]
+                  (self.szddpack, f"cmake --build {self.native_build} --target szddpack")]
         return [f"{p} (build it: {how})" for p, how in needed if not os.path.exists(p)]
 
 
@@ -70,6 +75,10 @@ class Session:
         self.windows = windows
         self.prefix = Prefix(paths.arch, paths.base, root or os.path.join(paths.work, "cases", name))
         self.wine = paths.arch.loader
+        # The 32-bit program in a 64-bit prefix: what it writes to
+        # HKLM\Software lands under Wow6432Node, its default directory is
+        # Program Files (x86).
+        self.wow64 = paths.arch.name == "wow64"
         self.tools = self.prefix.unix(TOOLS)
         os.makedirs(self.tools)
         for exe in ("vdriver.exe", "vhold.exe", "vboxtest.exe"):
@@ -119,6 +128,11 @@ class Case:
     timeout: int = 120
     prepare_dist: Callable[[str], None] | None = None
     session: Session | None = None
+    # Runs the shipped 32-bit build in a 64-bit prefix (WOW64); skipped,
+    # with the reason, where that cannot be done.
+    wow64: bool = False
+    # Why the case cannot run under Wine at all (reported as skipped).
+    skip: str | None = None
 
 
 def quiet_install(case: Case, paths: Paths, c: Checks) -> None:
@@ -129,7 +143,7 @@ def quiet_install(case: Case, paths: Paths, c: Checks) -> None:
     if case.prepare_dist:
         case.prepare_dist(s.dist)
     setupini.write(os.path.join(s.dist, "SETUP.INI"), case.ini)
-    exp = Expected.derive(case.ini, case.windows, s.prefix.user())
+    exp = Expected.derive(case.ini, case.windows, s.prefix.user(), s.wow64)
     shorts = [join(exp.install_dir, f) for f in ("QXFTP.EXE", "UNINS.EXE")]
     s.run([s.driver_command([join(DIST, "Setup.exe")], DIST, case.answers, case.timeout, shorts)],
           case.timeout)

@@ -134,7 +134,9 @@ def read_listing(prefix: PrefixLayout, path: str) -> dict[str, str]:
 def key_query_command(wine: str, keys: list[str], out: str) -> str:
     """A shell line that writes each registry key that exists, one a line:
     the registry files are only written when the session's server exits, so
-    a check in the middle of a session asks reg.exe."""
+    a check in the middle of a session asks reg.exe. In a 64-bit prefix the
+    32-bit loader runs the 32-bit reg.exe, which sees the keys as Setup.exe
+    does (through Wow6432Node)."""
     loop = " ".join(shlex.quote(k) for k in keys)
     return (f"for k in {loop}; do {shlex.quote(wine)} reg query \"$k\" >/dev/null 2>&1 && echo \"$k\"; "
             f"done > {shlex.quote(out)}")
@@ -278,7 +280,7 @@ def quiet_removal(case: RemovalCase, paths: Paths, c: Checks) -> None:
     exp = None
     if case.ini:
         setupini.write(os.path.join(s.dist, "SETUP.INI"), case.ini)
-        exp = Expected.derive(case.ini, case.windows, prefix.user())
+        exp = Expected.derive(case.ini, case.windows, prefix.user(), s.wow64)
     os.makedirs(prefix.unix(REMOVE_DIR))
     setupini.write(os.path.join(prefix.unix(REMOVE_DIR), "SETUP.INI"), case.remove_ini)
     plan = Plan(case, exp)
@@ -314,14 +316,14 @@ def quiet_removal(case: RemovalCase, paths: Paths, c: Checks) -> None:
         c.eq("what the removal changed in drive C: and the registry", [],
              untouched.changes(Snapshot.take(prefix)))
         return
-    reg = Registry(prefix.path)
+    reg = Registry(prefix.path, view32=exp.wow64)
     keep_lists(prefix, reg, "restart-lists")
     deferred = check_after_removal(c, plan, prefix, reg, log, before)
 
     # The restart: Wine's wineboot -r carries out PendingFileRenameOperations
     # and WININIT.INI's [rename] as Windows does at start-up.
     run_session(s, "restart", [[s.wine, "wineboot", "-r"]])
-    check_after_restart(c, plan, prefix, Registry(prefix.path), before, deferred)
+    check_after_restart(c, plan, prefix, Registry(prefix.path, view32=exp.wow64), before, deferred)
 
 
 def run_session(s: Session, name: str, commands: list, timeout: int = 240) -> None:
@@ -524,6 +526,14 @@ def check_after_removal(c: Checks, plan: Plan, prefix: PrefixLayout, reg: Regist
            "deleted", "present")
     c.eq(r"after removal: HKCR\.qft", str(Value.sz(PROG_ID)), str(reg.value("HKCR", ".qft", "")))
     c.that(rf"after removal: HKCR\{PROG_ID}", reg.key_exists("HKCR", PROG_ID), "kept", "deleted")
+    if exp.wow64:
+        # Read without the redirection: nothing of the product in either view.
+        raw = Registry(prefix.path)
+        for key in (r"Software\Wow6432Node\VORTAN\FTP", r"Software\VORTAN",
+                    r"Software\Wow6432Node" + UNINSTALL_KEY[len("Software"):], UNINSTALL_KEY,
+                    rf"Software\Classes\Wow6432Node\{clsid}", rf"Software\Classes\{clsid}"):
+            c.that(rf"after removal: HKLM\{key} (64-bit prefix, read as stored)", not raw.key_exists("HKLM", key),
+                   "absent", "present")
     return deferred
 
 
@@ -553,6 +563,8 @@ def check_after_restart(c: Checks, plan: Plan, prefix: PrefixLayout, reg: Regist
     # waits for the restart (a parent is never scheduled).
     keep = [r"C:\Program Files", r"C:\windows", rf"C:\users\{exp.user}\Documents", r"C:\users\Public\Documents",
             r"C:\users\Public\Desktop", rf"C:\users\{exp.user}\Desktop"]
+    if exp.wow64:
+        keep.append(r"C:\Program Files (x86)")
     c.eq("after restart: folders that must stay but are gone", [],
          [k for k in keep if not os.path.isdir(prefix.unix(k))])
     parent = exp.install_dir.rsplit("\\", 1)[0]

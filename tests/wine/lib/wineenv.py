@@ -40,39 +40,77 @@ class Arch:
     """How Wine is started for one prefix architecture.
 
     win32 is what Setup.exe is built for: a 32-bit prefix and Wine's 32-bit
-    loader, an i386 Linux program. win64 is the fallback for kernels without
-    32-bit execution, where that loader fails with "Exec format error": a
-    64-bit prefix and the 64-bit loader, running an x86_64 build of the same
-    sources. It exercises the same logic, not the shipped binary."""
+    loader, an i386 Linux program. wow64 runs that same 32-bit build in a
+    64-bit prefix, as 64-bit Windows runs it: Wine's 32-bit loader, started
+    in a prefix made by the 64-bit one, gives the program the WOW64 view
+    (measured with Wine 8: "reg add HKLM\\Software\\T" from it lands in
+    Software\\Wow6432Node\\T, and with /reg:64 in Software\\T). win64 is
+    the fallback for kernels without 32-bit execution, where the 32-bit loader
+    fails with "Exec format error": a 64-bit prefix and the 64-bit loader,
+    running an x86_64 build of the same sources. It exercises the same logic,
+    not the shipped binary."""
+
+    NAMES = ("win32", "win64", "wow64")
+    LOADER32 = "/usr/lib/wine/wine"
+    LOADER64 = "/usr/lib/wine/wine64"
 
     def __init__(self, name: str):
-        if name not in ("win32", "win64"):
+        if name not in self.NAMES:
             raise WineError(f"unknown Wine architecture {name!r}")
         self.name = name
+        # The prefix's own architecture: wow64 and win64 share one base.
+        self.prefix_arch = "win32" if name == "win32" else "win64"
         # Debian's /usr/bin/wine prefers the 32-bit loader whenever it is
         # installed, so the 64-bit one is named directly.
-        self.loader = "wine" if name == "win32" else "/usr/lib/wine/wine64"
+        self.loader = self.LOADER64 if name == "win64" else "wine"
+        # The loader that makes the base prefix: a 64-bit prefix is made by
+        # the 64-bit loader.
+        self.boot_loader = "wine" if self.prefix_arch == "win32" else self.LOADER64
+
+    @property
+    def base_name(self) -> str:
+        return "base" if self.prefix_arch == "win32" else "base-win64"
 
     def env(self) -> dict[str, str]:
-        env = dict(WINE_ENV, WINEARCH=self.name)
+        env = dict(WINE_ENV, WINEARCH=self.prefix_arch)
         if self.name == "win64":
             env["WINELOADER"] = self.loader
         return env
 
     def version(self) -> str:
-        try:
-            run = subprocess.run([self.loader, "--version"], capture_output=True, text=True, timeout=120)
-        except OSError as e:
-            hint = (": the kernel has no 32-bit (IA-32) execution; --arch win64 runs a 64-bit build instead"
-                    if self.name == "win32" and e.errno == 8 else "")
-            raise WineError(f"the Wine loader '{self.loader}' cannot run ({e.strerror}){hint}") from e
-        if run.returncode != 0:
-            # /usr/bin/wine is a shell script: the loader's exec failure shows
-            # up as its exit status and message.
-            hint = (" (the kernel may have no 32-bit execution; --arch win64 runs a 64-bit build instead)"
-                    if "Exec format error" in run.stderr else "")
-            raise WineError(f"'{self.loader} --version' failed: {run.stderr.strip()}{hint}")
-        return run.stdout.strip()
+        return _loader_version(self.boot_loader, self.name)
+
+    def unavailable(self) -> str | None:
+        """Why programs of this architecture cannot run here, or None. The
+        wow64 architecture needs both loaders: the 64-bit one for the prefix,
+        the 32-bit one (an i386 Linux program) for Setup.exe."""
+        loaders = [self.boot_loader]
+        if self.name == "wow64":
+            loaders = [self.LOADER64, self.LOADER32]
+        for loader in loaders:
+            if not os.path.exists(loader) and not shutil.which(loader):
+                return f"no Wine loader {loader} (wine64 and wine32:i386 are needed)"
+            try:
+                _loader_version(loader, self.name)
+            except WineError as e:
+                return str(e)
+        return None
+
+
+def _loader_version(loader: str, arch_name: str) -> str:
+    try:
+        run = subprocess.run([loader, "--version"], capture_output=True, text=True, timeout=120)
+    except OSError as e:
+        hint = (": the kernel has no 32-bit (IA-32) execution; --arch win64 runs a 64-bit build instead"
+                if arch_name != "win64" and e.errno == 8 else "")
+        raise WineError(f"the Wine loader '{loader}' cannot run ({e.strerror}){hint}") from e
+    if run.returncode != 0:
+        # /usr/bin/wine is a shell script: the loader's exec failure shows
+        # up as its exit status and message.
+        hint = (" (the kernel may have no 32-bit execution; --arch win64 runs a 64-bit build instead)"
+                if "Exec format error" in run.stderr else "")
+        raise WineError(f"'{loader} --version' failed: {run.stderr.strip()}{hint}")
+    return run.stdout.strip()
 
 
 def base_env(arch: Arch, prefix: str, home: str) -> dict[str, str]:
@@ -116,7 +154,7 @@ def ensure_base(arch: Arch, path: str, log=print, timeout: int = 900) -> float:
     """Makes the base prefix at path unless a valid one is there; returns the
     seconds spent (0 when it was reused). Concurrent runners wait for one
     another on a lock file beside it."""
-    version = f"{arch.version()} {arch.name} layout {BASE_LAYOUT}"
+    version = f"{arch.version()} {arch.prefix_arch} layout {BASE_LAYOUT}"
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -131,7 +169,7 @@ def ensure_base(arch: Arch, path: str, log=print, timeout: int = 900) -> float:
         os.makedirs(home)
         env = base_env(arch, tmp, home)
         try:
-            run = subprocess.run([arch.loader, "wineboot", "-i"], env=env, capture_output=True, text=True,
+            run = subprocess.run([arch.boot_loader, "wineboot", "-i"], env=env, capture_output=True, text=True,
                                  timeout=timeout)
             subprocess.run(["wineserver", "-w"], env=env, timeout=timeout)
         except subprocess.TimeoutExpired as e:

@@ -182,22 +182,40 @@ def parse(text: str) -> dict[str, Key]:
 
 class Registry:
     """HKLM (system.reg), HKCU (user.reg) and the merged HKCR view of a
-    prefix whose wineserver has exited."""
+    prefix whose wineserver has exited.
 
-    def __init__(self, prefix: str):
+    view32 reads a 64-bit prefix as a 32-bit program sees it (the registry
+    redirector): HKLM\\Software\\X is Software\\Wow6432Node\\X, except
+    Software\\Classes, which both views share but for its CLSID key, which is
+    Software\\Classes\\Wow6432Node\\CLSID (measured in a Wine 8 64-bit
+    prefix with reg.exe run by the 32-bit loader)."""
+
+    def __init__(self, prefix: str, view32: bool = False):
+        self.view32 = view32
         self.hives = {}
         for hive, name in (("HKLM", "system.reg"), ("HKCU", "user.reg")):
             with open(os.path.join(prefix, name), encoding="utf-8", errors="surrogateescape") as f:
                 self.hives[hive] = parse(f.read())
 
-    @staticmethod
-    def _split(hive: str, path: str) -> list[tuple[str, str]]:
+    def _split(self, hive: str, path: str) -> list[tuple[str, str]]:
         """Where a key lives. HKEY_CLASSES_ROOT merges the per-user classes
         over the machine's, as Windows 2000 and later do."""
         path = path.strip("\\")
         if hive == "HKCR":
-            return [("HKCU", "Software\\Classes\\" + path), ("HKLM", "Software\\Classes\\" + path)]
-        return [(hive, path)]
+            return [(h, self._redirect(h, "Software\\Classes\\" + path)) for h in ("HKCU", "HKLM")]
+        return [(hive, self._redirect(hive, path))]
+
+    def _redirect(self, hive: str, path: str) -> str:
+        if not self.view32 or hive != "HKLM":
+            return path
+        low = path.lower()
+        if low == "software\\classes\\clsid" or low.startswith("software\\classes\\clsid\\"):
+            return "Software\\Classes\\Wow6432Node" + path[len("Software\\Classes"):]
+        if low.startswith("software\\classes") or low.startswith("software\\wow6432node"):
+            return path
+        if low == "software" or low.startswith("software\\"):
+            return "Software\\Wow6432Node" + path[len("Software"):]
+        return path
 
     def key(self, hive: str, path: str) -> Key | None:
         for h, p in self._split(hive, path):
