@@ -6,7 +6,12 @@ and writes the same dump; keep the two in step.
 A scenario file: "key: value" lines (# starts a comment), then raw blocks
 that each start with a "--- NAME" line:
 
-    windows: xp                      95, 98, NT4, 2000, XP, 7 or 10
+    windows: xp                      95, 98, NT4, 2000, XP, 7 or 10, or a 64-bit edition:
+                                     XP x64, 7 x64, 8.1 x64, 10 x64, 11 x64 (the Wine
+                                     side runs those in a 64-bit prefix, WOW64)
+    user: standard                   the program runs as a standard user: winsim's
+                                     alone (Wine enforces no user rights), so the
+                                     Wine case is reported as skipped
     summary: one line
     missing: QXFTP.HL_               a distribution file taken away (repeatable)
     held: Transfer\\busy.dat          made in the installation directory after the
@@ -45,6 +50,16 @@ from dataclasses import dataclass, field
 SECTIONS = ("boxes", "processes", "registry", "files", "shell", "restart")
 WINDOWS = {"95": "win95", "98": "win98", "nt4": "nt40", "nt 4.0": "nt40", "2000": "win2k", "xp": "winxp",
            "7": "win7", "10": "win10"}
+# The 64-bit editions (blanks and dashes dropped, as setupcheck reads them)
+# and the version Wine 8 reports for each. Wine 8 has no Windows 11 setting;
+# Windows 11 reports 10.0 as Windows 10 does.
+WINDOWS_X64 = {"xpx64": "winxp64", "xp64": "winxp64", "7x64": "win7", "8.1x64": "win81", "81x64": "win81",
+               "10x64": "win10", "11x64": "win10", "11": "win10"}
+USERS = ("administrator", "standard")
+
+
+def edition_key(windows: str) -> str:
+    return "".join(ch for ch in windows.lower() if ch not in " -")
 
 
 @dataclass
@@ -73,13 +88,21 @@ class Scenario:
     no_progman: bool = False
     remover_installed: bool = False
     plants: list = field(default_factory=list)
+    user: str = ""
     install_ini: str | None = None
     remove_ini: str | None = None
     install_wizard: str | None = None
     remove_wizard: str | None = None
 
     @property
+    def x64(self) -> bool:
+        """A 64-bit edition: the 32-bit program runs under WOW64."""
+        return edition_key(self.windows) in WINDOWS_X64
+
+    @property
     def wine_version(self) -> str:
+        if self.x64:
+            return WINDOWS_X64[edition_key(self.windows)]
         return WINDOWS[self.windows.lower()]
 
 
@@ -153,6 +176,10 @@ def parse(path: str) -> Scenario:
                 s.remover_installed = True
             elif key == "plant":
                 s.plants.append(value)
+            elif key == "user":
+                if value.lower() not in USERS:
+                    raise ValueError(f"{path}: user must be one of {USERS}: {value}")
+                s.user = value.lower()
             elif key == "registry":
                 s.registry.append(parse_seed(path, value))
             elif key == "readonly":
@@ -168,8 +195,9 @@ def parse(path: str) -> Scenario:
                 s.accepts.append(Accept(side, re.compile(regex.strip()), reason.strip()))
             else:
                 raise ValueError(f"{path}: unknown key {key}")
-    if s.windows.lower() not in WINDOWS:
-        raise ValueError(f"{path}: windows must be one of {sorted(WINDOWS)}")
+    if s.windows.lower() not in WINDOWS and not s.x64:
+        raise ValueError(f"{path}: windows must be one of {sorted(WINDOWS)} or a 64-bit edition "
+                         f"(XP x64, 7 x64, 8.1 x64, 10 x64, 11 x64)")
     if s.install_ini is None and s.remove_ini is None and not s.remover_installed:
         raise ValueError(f"{path}: neither install.ini nor remove.ini")
     if s.remover_installed and (s.remove_ini is not None or s.remove_wizard is None or s.install_ini is None):

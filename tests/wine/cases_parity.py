@@ -34,17 +34,26 @@ from lib.wizard import install_script, wizard_command  # noqa: E402
 from lib.winereg import REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, TYPE_NAMES, Registry  # noqa: E402
 
 SCENARIOS = os.path.join(REPO, "tests", "scenarios")
-OUT = os.path.join(REPO, "build", "parity")
-UNIT_TESTS = os.path.join(REPO, "build", "native", "tests", "unit", "unit_tests")
+# PARITY_OUT moves the dumps and the shared distribution (the winsim side
+# reads the same variable), so that two builds under test never share them.
+OUT = os.environ.get("PARITY_OUT") or os.path.join(REPO, "build", "parity")
 REMOVE_DIR = r"C:\remove"
 INSTALL_LOG = TOOLS + r"\install.log"
 REMOVE_LOG = TOOLS + r"\remove.log"
 INSTALL_WIZARD = TOOLS + r"\install-wizard.txt"
 REMOVE_WIZARD = TOOLS + r"\remove-wizard.txt"
 DEFAULT_INSTALL_DIR = r"C:\Program Files\VORTAN\FTP"
+DEFAULT_INSTALL_DIR_X86 = r"C:\Program Files (x86)\VORTAN\FTP"
 DESKTOP_LINK = "vortan ftp.lnk"
 REG_ROOTS = (r"Software\VORTAN", r"Software\Microsoft\Windows\CurrentVersion\Uninstall\VORTAN FTP",
              r"Software\Classes\.qft", r"Software\Classes\Keldra.FTP.1")
+# Where the same keys of the 32-bit program are in a 64-bit prefix, shown as
+# stored (winsim's dump shows them where its redirector put them too).
+REG_ROOTS_WOW64 = (r"Software\Wow6432Node\VORTAN",
+                   r"Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\VORTAN FTP",
+                   r"Software\Classes\Wow6432Node\.qft", r"Software\Classes\Wow6432Node\Keldra.FTP.1")
+NO_USER_RIGHTS = ("Wine enforces no user rights, so a standard user's scenario is winsim's alone "
+                  "(setupcheck's player, tests/unit/test_parity_scenarios.cpp)")
 DATA_DIRS = ("Transfer", "Traces", "Config", "Certs", "Cache", "Docs")
 
 
@@ -71,12 +80,13 @@ def filecmp_same(a: str, b: str) -> bool:
         return fa.read() == fb.read()
 
 
-def run_winsim(name: str, dist: str) -> str:
+def run_winsim(name: str, dist: str, paths: Paths) -> str:
     """Runs the winsim side of one scenario; returns its dump."""
-    if not os.path.exists(UNIT_TESTS):
-        raise RuntimeError(f"{UNIT_TESTS} missing (make native)")
+    unit_tests = os.path.join(paths.native_build, "tests", "unit", "unit_tests")
+    if not os.path.exists(unit_tests):
+        raise RuntimeError(f"{unit_tests} missing (make native)")
     env = dict(os.environ, PARITY_DIST=dist, PARITY_OUT=OUT)
-    run = subprocess.run([UNIT_TESTS, f"--gtest_filter=Scenarios/ParityTest.WritesTheCanonicalState/{name}"],
+    run = subprocess.run([unit_tests, f"--gtest_filter=Scenarios/ParityTest.WritesTheCanonicalState/{name}"],
                          env=env, capture_output=True, text=True, timeout=120)
     out = os.path.join(OUT, f"{name}.winsim.txt")
     if run.returncode != 0 or not os.path.exists(out):
@@ -87,11 +97,11 @@ def run_winsim(name: str, dist: str) -> str:
 
 # --- the Wine side's dump ---------------------------------------------------------
 
-def dump_registry(reg: Registry, norm) -> list[str]:
+def dump_registry(reg: Registry, norm, wow64: bool = False) -> list[str]:
     out = []
     for hive in ("HKLM", "HKCU"):
         keys = reg.hives[hive]
-        for root in REG_ROOTS:
+        for root in REG_ROOTS + (REG_ROOTS_WOW64 if wow64 else ()):
             low = root.lower()
             below = sorted(k for k in keys if k == low or k.startswith(low + "\\"))
             shown = set()
@@ -191,7 +201,7 @@ def setup_command(s: Session, wizard: str | None, script: str, cwd: str, answers
 def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     s_ = case.scenario
     dist = shared_dist(paths)
-    winsim = run_winsim(s_.name, dist)
+    winsim = run_winsim(s_.name, dist, paths)
 
     s = case.session = Session(paths, case.name, case.windows)
     prefix = s.prefix
@@ -200,7 +210,8 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     for gone in s_.missing:
         p = os.path.join(s.dist, gone)
         shutil.rmtree(p) if os.path.isdir(p) else os.remove(p)
-    install_dir = scn.ini_value(s_.install_ini, "FTPSetup", "DestinationDir") or DEFAULT_INSTALL_DIR
+    install_dir = scn.ini_value(s_.install_ini, "FTPSetup", "DestinationDir") or \
+        (DEFAULT_INSTALL_DIR_X86 if s_.x64 else DEFAULT_INSTALL_DIR)
     group = s_.group or scn.ini_value(s_.install_ini, "Program Group", "GroupName") or "VORTAN FTP"
     user = prefix.user()
     personal, common = rf"C:\users\{user}\Documents", r"C:\users\Public\Documents"
@@ -210,6 +221,9 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
               # The user's Programs folder, where a group is made as a folder
               # when no Program Manager answers ("Program Group Folder").
               rf"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu\Programs": "%PROGRAMS%"}
+    if s_.x64:
+        # What a 32-bit program is given as Program Files on a 64-bit system.
+        tokens[r"C:\Program Files (x86)"] = "%PROGRAMFILESX86%"
     norm = scn.Normaliser(tokens)
     roots = [install_dir, join(personal, "FTP"), join(common, "FTP")]
     roots += [s_.workdir] if s_.workdir else []
@@ -224,8 +238,10 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
                         f"cp {shlex.quote(prefix.unix(join(TOOLS, 'vboxtest.exe')))} {shlex.quote(unix)}")
     for seed in s_.registry:
         data = seed.binary().hex() if seed.type == "REG_BINARY" else seed.data
+        # A seed names its key as the 32-bit program does: in a 64-bit prefix
+        # /reg:32 puts it where that program's writes go (Wow6432Node).
         commands.append([s.wine, "reg", "add", f"{seed.hive}\\{seed.key}", "/v", seed.name, "/t", seed.type,
-                         "/d", data, "/f"])
+                         "/d", data, "/f"] + (["/reg:32"] if s_.x64 else []))
     for rel in s_.readonly:
         # Wine shows a file its user may not write as FILE_ATTRIBUTE_READONLY.
         unix = prefix.unix(join(install_dir, rel))
@@ -294,8 +310,9 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     # Where the program says it installed wins over what SETUP.INI asked for
     # (as on the winsim side); it is shown once as it is, and becomes
     # %INSTALLDIR% everywhere else.
+    seen = Registry(prefix.path, view32=s_.x64)  # as the program reads it
     for hive in ("HKLM", "HKCU"):
-        recorded = reg.value(hive, r"Software\VORTAN\FTP", "Installation Directory")
+        recorded = seen.value(hive, r"Software\VORTAN\FTP", "Installation Directory")
         if recorded is not None and recorded.text():
             install_dir = recorded.text()
             break
@@ -310,7 +327,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
     files.append(f"{'dir' if os.path.isdir(prefix.unix(parent)) else 'absent'} {norm(parent)} (parent)")
     wine = scn.render(s_.name, "wine", {
         "boxes": boxes, "processes": [f"{label} | {norm(cmd)} | {norm(cwd)}" for label, cmd, cwd in processes],
-        "registry": dump_registry(reg, norm), "files": files,
+        "registry": dump_registry(reg, norm, s_.x64), "files": files,
         "shell": dump_shell(prefix, group, desktops, norm), "restart": dump_restart(prefix, reg, shorts, norm)})
     with open(os.path.join(OUT, f"{s_.name}.wine.txt"), "w", encoding="utf-8") as f:
         f.write(wine)
@@ -325,7 +342,7 @@ def parity_run(case: Case, paths: Paths, c: Checks) -> None:
 
 def parity_case(s: scn.Scenario) -> Case:
     case = Case(name=f"parity_{s.name}", summary=f"parity: {s.summary or s.name}", run=parity_run,
-                windows=s.wine_version)
+                windows=s.wine_version, wow64=s.x64, skip=NO_USER_RIGHTS if s.user == "standard" else None)
     case.scenario = s
     return case
 

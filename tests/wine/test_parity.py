@@ -52,6 +52,16 @@ class ScenarioFiles(unittest.TestCase):
         self.assertIsNone(s.remove_wizard)
         self.assertEqual({"VORTAN FTP Install": ["OK"]}, s.answers)
 
+    def test_64_bit_editions_run_under_wow64(self):
+        for windows, version in (("10 x64", "win10"), ("7-x64", "win7"), ("XP x64", "winxp64"), ("11", "win10"),
+                                 ("8.1 x64", "win81")):
+            s = parse_text(f"windows: {windows}\n--- install.ini\n")
+            self.assertEqual((True, version), (s.x64, s.wine_version), windows)
+        self.assertFalse(parse_text("windows: 10\n--- install.ini\n").x64)
+
+    def test_standard_user_is_read(self):
+        self.assertEqual("standard", parse_text("windows: 10 x64\nuser: standard\n--- install.ini\n").user)
+
     def test_malformed_scenarios_are_refused(self):
         for why, text in [
             ("wizard without its run", "windows: xp\n--- install.ini\n--- remove.wizard\npress NEXT\n"),
@@ -60,6 +70,8 @@ class ScenarioFiles(unittest.TestCase):
             ("accept with a bad side", "windows: xp\naccept: neither ^x$ :: why\n--- install.ini\n"),
             ("unknown block", "windows: xp\n--- setup.ini\n"),
             ("unknown version", "windows: 3.1\n--- install.ini\n"),
+            ("unknown 64-bit edition", "windows: 98 x64\n--- install.ini\n"),
+            ("unknown user kind", "windows: 10\nuser: guest\n--- install.ini\n"),
             ("no run", "windows: xp\n"),
             ("bad registry type", "windows: xp\nregistry: HKLM K : N = REG_DWORD 1\n--- install.ini\n"),
         ]:

@@ -22,6 +22,8 @@ using winsim::WindowsVersion;
 namespace {
 
 const char kDefaultInstallDir[] = "C:\\Program Files\\VORTAN\\FTP";
+// What a 32-bit program is given as Program Files on a 64-bit edition.
+const char kDefaultInstallDirX86[] = "C:\\Program Files (x86)\\VORTAN\\FTP";
 const char kRemoveDir[] = "C:\\remove";
 
 // The answer words name the ids winsim's boxes return.
@@ -99,7 +101,7 @@ Dump Player::Go(const Distribution& dist, const std::string& res) {
 
   std::string ini = s_.hasInstall ? s_.installIni : "";
   std::string installDir = IniValue(ini, "FTPSetup", "DestinationDir");
-  if (installDir.empty()) installDir = kDefaultInstallDir;
+  if (installDir.empty()) installDir = m().Is64Bit() ? kDefaultInstallDirX86 : kDefaultInstallDir;
   std::string groupName = s_.group.empty() ? IniValue(ini, "Program Group", "GroupName") : s_.group;
   if (groupName.empty()) groupName = "VORTAN FTP";
   if (!s_.installWizard.empty() || !s_.removeWizard.empty()) {
