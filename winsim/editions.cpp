@@ -162,4 +162,40 @@ void SeedEdition64(Machine& m) {
   }
 }
 
+// Vista moved the profiles to C:\Users and the all-users data to
+// C:\ProgramData, and left junctions at the old names for programs that
+// still spell them ("Junction Points", Volume Shadow Copy Service
+// documentation: C:\Documents and Settings points to C:\Users; the
+// junctions carry FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_HIDDEN and
+// FILE_ATTRIBUTE_SYSTEM; per-user junctions are made in each profile, such
+// as My Documents pointing to Documents). Their ACL that refuses a listing
+// of the junction itself is not modelled: paths through them work, as
+// they do on Windows.
+void SeedCompatibilityJunctions(Machine& m) {
+  State& s = m.state();
+  const std::string profiles = m.ProfilesDir();
+  const std::string drive = profiles.substr(0, 2);
+  const std::string programData = drive + "\\ProgramData";
+  const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  // The template profile exists on every edition (the 64-bit seeding gives
+  // it its usual folders already).
+  for (const char* dir : {"Desktop", "Documents", "Downloads", "AppData\\Roaming", "AppData\\Local"})
+    m.MakeDirs(profiles + "\\Default\\" + dir);
+  m.MakeDirs(programData);
+  m.MakeJunction(drive + "\\Documents and Settings", profiles, hidden);
+  m.MakeJunction(profiles + "\\All Users", programData, hidden);
+  m.MakeJunction(profiles + "\\Default User", profiles + "\\Default", hidden);
+  m.MakeJunction(programData + "\\Application Data", programData, hidden);
+  std::vector<std::string> each = {*m.EnvironmentVariable("USERPROFILE"), profiles + "\\Default"};
+  each.insert(each.end(), s.otherProfiles.begin(), s.otherProfiles.end());
+  for (const std::string& profile : each) {
+    m.MakeJunction(profile + "\\My Documents", profile + "\\Documents", hidden);
+    m.MakeJunction(profile + "\\Application Data", profile + "\\AppData\\Roaming", hidden);
+    m.MakeJunction(profile + "\\Local Settings", profile + "\\AppData\\Local", hidden);
+    // The one that leads into its own ancestor: a walk that followed
+    // junctions would never end here.
+    m.MakeJunction(profile + "\\AppData\\Local\\Application Data", profile + "\\AppData\\Local", hidden);
+  }
+}
+
 }  // namespace winsim::detail

@@ -29,6 +29,31 @@ DWORD AttributesOf(const FsNode& n) {
   return a ? a : FILE_ATTRIBUTE_NORMAL;
 }
 
+// The simulated computer's primary DNS suffix: its DNS name is its
+// computer name with this appended (WINSIM.example.com), as
+// GetComputerNameEx(ComputerNameDnsFullyQualified) would give it.
+constexpr const char* kDnsSuffix = ".example.com";
+
+// An IPv4 address in 127.0.0.0/8: every one of them is this computer (RFC
+// 1122 3.2.1.3, "addresses of this form MUST NOT appear outside a host").
+static bool IsLoopbackAddress(const std::string& server) {
+  if (server.rfind("127.", 0) != 0) return false;
+  int parts = 0;
+  size_t digits = 0;
+  for (char c : server + ".") {
+    if (c == '.') {
+      if (digits == 0 || digits > 3) return false;
+      ++parts;
+      digits = 0;
+    } else if (c >= '0' && c <= '9') {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return parts == 4;
+}
+
 static bool IsInvalidNameChar(unsigned char c, bool allowWildcards) {
   if (c < 32) return true;
   switch (c) {
@@ -74,11 +99,12 @@ DWORD State::Resolve(const char* path, PathParts& out, bool allowWildcards, bool
     if (shareEnd == serverEnd + 1) return ERROR_BAD_NETPATH;
     r.root = s.substr(0, shareEnd);
     // The administrative share of a drive of this computer (\\localhost\C$,
-    // \\127.0.0.1\C$, \\<computer name>\C$) is that drive, as Windows
-    // serves it to an administrator.
+    // \\127.0.0.2\C$, \\<computer name>\C$, \\<its DNS name>\C$) is that
+    // drive, as Windows serves it to an administrator.
     std::string server = s.substr(2, serverEnd - 2);
     std::string share = s.substr(serverEnd + 1, shareEnd - serverEnd - 1);
-    bool local = IEquals(server, "localhost") || server == "127.0.0.1" || IEquals(server, computerName);
+    bool local = IEquals(server, "localhost") || IsLoopbackAddress(server) || IEquals(server, computerName) ||
+                 IEquals(server, computerName + kDnsSuffix);
     if (local && share.size() == 2 && share[1] == '$' && drives.count(std::string(1, UpperChar(share[0])) + ":"))
       r.root = std::string(1, UpperChar(share[0])) + ":";
     r.unc = true;
@@ -173,18 +199,50 @@ NodePtr FindChild(const FsNode& dir, const std::string& name) {
   return nullptr;
 }
 
-NodePtr State::Walk(const PathParts& p, size_t count, DWORD* error) const {
-  NodePtr cur = Root(p.root);
+// NTFS gives up after this many reparse points in one name
+// (STATUS_REPARSE_POINT_NOT_RESOLVED, ERROR_CANT_RESOLVE_FILENAME): a
+// junction that leads into itself ends there, not in a loop.
+constexpr int kMaxReparseHops = 63;
+constexpr DWORD kErrorCantResolveFilename = 1921;
+
+static NodePtr WalkParts(const State& s, const PathParts& p, size_t count, DWORD* error, int hops);
+
+// Where a junction (or a SUBST drive's root) leads: its target, walked by
+// its real names. The file system follows a junction below the layer
+// where WOW64 redirects the names a program passes, so the target is not
+// redirected again.
+static NodePtr FollowJunction(const State& s, const NodePtr& node, DWORD* error, int hops) {
+  if (hops >= kMaxReparseHops) {
+    if (error) *error = kErrorCantResolveFilename;
+    return nullptr;
+  }
+  PathParts target;
+  if (s.Resolve(node->junction.c_str(), target, false, false)) {
+    if (error) *error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  target.byProgram = false;
+  NodePtr reached = WalkParts(s, target, target.parts.size(), error, hops + 1);
+  if (!reached && error) *error = ERROR_PATH_NOT_FOUND;
+  return reached;
+}
+
+static NodePtr WalkParts(const State& s, const PathParts& p, size_t count, DWORD* error, int hops) {
+  NodePtr cur = s.Root(p.root);
   if (!cur) {
     // No such drive, or no such network share.
     if (error) *error = p.root.size() > 2 ? ERROR_BAD_NETPATH : ERROR_PATH_NOT_FOUND;
     return nullptr;
   }
+  if (!cur->junction.empty()) {
+    cur = FollowJunction(s, cur, error, hops);
+    if (!cur) return nullptr;
+  }
   // What the program's process meets on the way: the redirector of a
   // 64-bit edition (for local paths) and the user's rights.
-  bool redirect = p.byProgram && wow64 && !p.unc;
-  NodePtr windows = redirect ? WindowsNode() : nullptr;
-  bool rights = p.byProgram && Standard();
+  bool redirect = p.byProgram && s.wow64 && !p.unc;
+  NodePtr windows = redirect ? s.WindowsNode() : nullptr;
+  bool rights = p.byProgram && s.Standard();
   for (size_t i = 0; i < count && i < p.parts.size(); ++i) {
     bool last = i + 1 == p.parts.size();
     if (!cur->isDir) {
@@ -192,20 +250,28 @@ NodePtr State::Walk(const PathParts& p, size_t count, DWORD* error) const {
       return nullptr;
     }
     if (rights) {
-      if (DWORD e = MayLookInside(cur.get())) {
+      if (DWORD e = s.MayLookInside(cur.get())) {
         if (error) *error = e;
         return nullptr;
       }
     }
-    std::optional<NodePtr> redirected = redirect ? Wow64Step(windows.get(), cur, p, i) : std::nullopt;
+    std::optional<NodePtr> redirected = redirect ? s.Wow64Step(windows.get(), cur, p, i) : std::nullopt;
     NodePtr next = redirected ? *redirected : FindChild(*cur, p.parts[i]);
     if (!next) {
       if (error) *error = last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
       return nullptr;
     }
+    if (!next->junction.empty()) {
+      next = FollowJunction(s, next, error, hops);
+      if (!next) return nullptr;
+    }
     cur = next;
   }
   return cur;
+}
+
+NodePtr State::Walk(const PathParts& p, size_t count, DWORD* error) const {
+  return WalkParts(*this, p, count, error, 0);
 }
 
 NodePtr State::Lookup(const PathParts& p, DWORD* error) const { return Walk(p, p.parts.size(), error); }
@@ -337,6 +403,11 @@ void State::Detach(const NodePtr& node) {
 DWORD State::MakeDirsParts(const PathParts& p) {
   NodePtr cur = MakeRoot(p.root);
   for (size_t i = 0; i < p.parts.size(); ++i) {
+  if (!cur->junction.empty()) {
+    // A SUBST drive: its directories are made in its target.
+    cur = Walk(p, 0, nullptr);
+    if (!cur) return ERROR_PATH_NOT_FOUND;
+  }
     // The directories that exist are walked as the program's view has them.
     NodePtr next = Walk(p, i + 1, nullptr);
     if (!next) {
@@ -547,3 +618,56 @@ DWORD State::CheckRoom(const FsNode* where, uint64_t oldSize, uint64_t newSize) 
 }
 
 }  // namespace winsim::detail
+
+namespace winsim {
+
+using namespace detail;
+
+void Machine::MakeJunction(const std::string& link, const std::string& target, DWORD attributes) {
+  State& s = state();
+  PathParts p = s.ResolveOrDie(link);
+  if (p.parts.empty()) throw UsageError(Printf("winsim: MakeJunction(%s): a root cannot be a junction\n", link.c_str()));
+  PathParts parent = p;
+  parent.parts.pop_back();
+  s.MakeDirsParts(parent);
+  NodePtr dir = s.Lookup(parent);
+  if (!dir || !dir->isDir || FindChild(*dir, p.parts.back()))
+    throw UsageError(Printf("winsim: MakeJunction(%s): the name is taken\n", link.c_str()));
+  // The target is kept as a path, as NTFS keeps it in the reparse data: it
+  // may be missing, and is reached again whatever replaces it.
+  std::string to = s.ResolveOrDie(target).Join();
+  NodePtr n = s.AddChild(dir, p.parts.back(), true);
+  n->attrs = FILE_ATTRIBUTE_REPARSE_POINT |
+             (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+  n->junction = to;
+}
+
+std::string Machine::JunctionTarget(const std::string& path) const {
+  PathParts p;
+  if (state_->Resolve(path.c_str(), p, false, false)) return "";
+  NodePtr n = state_->Entry(p);
+  return n ? n->junction : "";
+}
+
+void Machine::Subst(char letter, const std::string& target) {
+  State& s = state();
+  char upper = UpperChar(letter);
+  if (upper < 'A' || upper > 'Z') throw UsageError(Printf("winsim: Subst: '%c' is no drive letter\n", letter));
+  std::string root = std::string(1, upper) + ":";
+  NodePtr existing = s.Root(root);
+  if (existing && existing->junction.empty())
+    throw UsageError(Printf("winsim: Subst(%s): a volume has that letter\n", root.c_str()));
+  if (target.empty()) {
+    s.drives.erase(root);  // SUBST /D
+    return;
+  }
+  auto n = std::make_shared<FsNode>();
+  n->name = root;
+  n->shortName = root;
+  n->isDir = true;
+  n->junction = s.ResolveOrDie(target).Join();
+  n->created = n->written = n->accessed = s.Tick();
+  s.drives[root] = n;
+}
+
+}  // namespace winsim

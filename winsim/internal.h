@@ -63,6 +63,10 @@ struct FsNode {
 };
 using NodePtr = std::shared_ptr<FsNode>;
 
+  // A junction (and the root of a SUBST drive): the real path it leads to.
+  // Such a node has no children of its own; State::Walk continues at the
+  // target, test helpers that enumerate trees stop at it.
+  std::string junction;
 // A Win32 path taken apart: its root ("C:" or "\\server\share") and
 // components, with ".", ".." and repeated separators resolved.
 struct PathParts {
@@ -393,8 +397,9 @@ struct State {
   // The one place a path becomes a node: the first `count` components,
   // each looked up in the directory reached so far and then followed as
   // the program's view has it (WOW64's redirector; a standard user may not
-  // look inside another user's profile). Junctions and per-directory
-  // security would be followed and checked here too.
+  // look inside another user's profile), junctions (and a SUBST drive's
+  // root) followed to their targets. Per-directory security would be
+  // checked here too.
   NodePtr Walk(const PathParts& p, size_t count, DWORD* error) const;
   // The directory entry the last component names, unfollowed (what a
   // listing of its directory shows under that name).
@@ -547,10 +552,12 @@ void SeedEdition64(Machine& m);                // a 64-bit edition's places over
 // kernel32's and advapi32's functions of later systems, reached only
 // through GetProcAddress.
 BOOL WINAPI Sim_IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+void SeedCompatibilityJunctions(Machine& m);   // Vista and later: C:\Documents and Settings, ...
 UINT WINAPI Sim_GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
 LONG WINAPI Sim_RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
 
 // Counts the program's call of a function that can fail (none while winsim
+DWORD WINAPI Sim_QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax);  // kernel32_files.cpp
 // calls itself) and, when it is the call Faults::failCall chooses, gives the
 // failure it must return (calls.cpp).
 // `detail` (a path, a key, a value name) goes into the FailedCall event.

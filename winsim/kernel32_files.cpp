@@ -15,6 +15,21 @@ constexpr DWORD kSettableAttrs = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN
                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// The calls that open a name with FILE_OPEN_REPARSE_POINT (attributes,
+// removal and renaming of a directory) act on a junction itself, not on
+// its target: the entry when the last component is one (its target may be
+// missing or unreachable), else what the path reaches.
+NodePtr LinkOrReached(const State& s, const PathParts& p, DWORD* error) {
+  if (!p.parts.empty()) {
+    NodePtr entry = s.Entry(p);
+    if (entry && !entry->junction.empty()) {
+      *error = 0;
+      return entry;
+    }
+  }
+  return s.Lookup(p, error);
+}
+
 }  // namespace
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
@@ -26,7 +41,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     s.lastError = e;
     return INVALID_FILE_ATTRIBUTES;
   }
-  NodePtr n = s.Lookup(p, &e);
+  NodePtr n = LinkOrReached(s, p, &e);
   if (!n) {
     s.lastError = e;
     return INVALID_FILE_ATTRIBUTES;
@@ -74,7 +89,9 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   if (auto f = Injected("RemoveDirectoryA", lpPathName)) return Fail(s, *f);
   PathParts p;
   DWORD e = s.Resolve(lpPathName, p);
-  NodePtr n = e ? nullptr : s.Lookup(p, &e);
+  // "RemoveDirectory can be used to remove a directory junction": the link
+  // goes, its target and the target's contents stay.
+  NodePtr n = e ? nullptr : LinkOrReached(s, p, &e);
   if (n) {
     if (!n->isDir)
       e = ERROR_DIRECTORY;
@@ -199,7 +216,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     e = ERROR_INVALID_PARAMETER;
   } else {
     e = s.Resolve(lpExistingFileName, ps);
-    NodePtr src = e ? nullptr : s.Lookup(ps, &e);
+    NodePtr src = e ? nullptr : LinkOrReached(s, ps, &e);
     if (!e) e = s.Resolve(lpNewFileName, pd);
     if (!e && src) {
       NodePtr dst = s.Lookup(pd);
@@ -232,6 +249,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
           s.Detach(src);
           NodePtr moved = s.AddChild(dir, pd.parts.back(), src->isDir);
           moved->attrs = src->attrs;
+          moved->junction = src->junction;
           moved->data = std::move(src->data);
           moved->children = std::move(src->children);
           for (auto& kv : moved->children) kv.second->parent = moved.get();
@@ -533,4 +551,37 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   }
   s.Log("Misuse", {"CloseHandle", "invalid handle"});
   return Fail(s, ERROR_INVALID_HANDLE);
+}
+
+// ---- DOS device names ------------------------------------------------------------------------------
+// QueryDosDeviceA (NT family only; Windows 9x keeps its drive letters and
+// SUBST in the DOS layer). A volume's letter names its device
+// ("\Device\HarddiskVolume1" for the first), a SUBST drive its target in
+// the "\??\" form; each answer is a list of strings ended by an extra
+// NUL, and the count returned includes both NULs. Unknown names fail with
+// ERROR_FILE_NOT_FOUND, a short buffer with ERROR_INSUFFICIENT_BUFFER.
+DWORD WINAPI winsim::detail::Sim_QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax) {
+  State& s = S();
+  std::string list;
+  int volume = 0;
+  bool found = false;
+  std::string asked = lpDeviceName ? Upper(lpDeviceName) : "";
+  for (const auto& [root, node] : s.drives) {
+    if (root.size() != 2 || root[1] != ':') continue;  // network shares are no DOS devices
+    bool subst = !node->junction.empty();
+    if (!subst) ++volume;
+    if (!lpDeviceName) {
+      list += root;
+      list += '\0';
+    } else if (root == asked) {
+      list = subst ? "\\??\\" + node->junction : "\\Device\\HarddiskVolume" + Dec(volume);
+      list += '\0';
+      found = true;
+    }
+  }
+  if (lpDeviceName && !found) return s.lastError = ERROR_FILE_NOT_FOUND, 0;
+  list += '\0';
+  if (!lpTargetPath || list.size() > ucchMax) return s.lastError = ERROR_INSUFFICIENT_BUFFER, 0;
+  std::memcpy(lpTargetPath, list.data(), list.size());
+  return static_cast<DWORD>(list.size());
 }

@@ -172,6 +172,17 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
   // The profile root: the shell folder library knows it from Windows 2000
   // on; older shells know it through neither route.
   if (!oldShell) SetShellFolder(CSIDL_PROFILE, profile);
+  // The media folders of shell 5.0 and later: inside My Documents on 2000
+  // and XP (My Music and My Videos from XP), beside Documents in the
+  // profile from Vista on.
+  if (!oldShell && !users) {
+    SetShellFolder(CSIDL_MYPICTURES, personal + "\\My Pictures");
+    if (version != WindowsVersion::Win2000) SetShellFolder(CSIDL_MYMUSIC, personal + "\\My Music");
+  } else if (users) {
+    SetShellFolder(CSIDL_MYPICTURES, profile + "\\Pictures");
+    SetShellFolder(CSIDL_MYMUSIC, profile + "\\Music");
+    SetShellFolder(CSIDL_MYVIDEO, profile + "\\Videos");
+  }
 
   // Program Files as every version records it (KB Q178625 names this value
   // for Windows 95 and NT 4.0; 98, 2000, XP and 7 keep it too).
@@ -227,6 +238,7 @@ Machine::Machine(WindowsVersion version) : state_(std::make_unique<State>()) {
   };
 
   if (Is64BitEdition(version)) SeedEdition64(*this);
+  if (IsVistaOrLater(version)) SeedCompatibilityJunctions(*this);
   s.LoadPinnedModules();
 }
 

@@ -308,6 +308,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       if (!s.Exports(mod->builtin, name)) break;
       if (name == "IsWow64Process") f = AsFarproc(&Sim_IsWow64Process);
       if (name == "GetSystemWow64DirectoryA") f = AsFarproc(&Sim_GetSystemWow64DirectoryA);
+      if (name == "QueryDosDeviceA") f = AsFarproc(&Sim_QueryDosDeviceA);
       break;
     case Builtin::Advapi32:
       if (s.Exports(mod->builtin, name) && name == "RegDeleteKeyExA") f = AsFarproc(&Sim_RegDeleteKeyExA);

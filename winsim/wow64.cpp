@@ -417,6 +417,9 @@ bool State::Exports(Builtin module, const std::string& name) const {
   if (module == Builtin::Kernel32) {
     // IsWow64Process: "Windows Vista, Windows XP with SP2"; GetSystemWow64Directory: Windows XP.
     if (name == "IsWow64Process" || name == "GetSystemWow64DirectoryA") return xpOrLater;
+    // QueryDosDevice: every NT system (NT 3.1 on); the 9x family keeps its
+    // drive mappings in the DOS layer.
+    if (name == "QueryDosDeviceA") return IsNT();
     return false;
   }
   if (module == Builtin::Advapi32) {

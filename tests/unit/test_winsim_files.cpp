@@ -3,6 +3,9 @@
 // restart-time operations of both Windows families.
 #include "test_winsim_support.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 using namespace winsim_test;
@@ -450,6 +453,192 @@ TEST_F(FilesTest, ShellCopiesStopAtAFullVolume) {
 TEST_F(FilesTest, ClosingAnUnknownHandleIsRecordedAsMisuse) {
   EXPECT_EQ(Result(CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x4242)))), "error 6");
   EXPECT_EQ(Last("Misuse"), "CloseHandle | invalid handle");
+}
+
+}  // namespace
+
+// ---- Junctions and SUBST drives -----------------------------------------------------------------
+
+namespace {
+
+using namespace winsim_test;
+
+// A directory junction: an entry of its directory that leads to another
+// directory ("Hard Links and Junctions"; "Reparse Points").
+class JunctionTest : public WinsimTest {
+ protected:
+  JunctionTest() : WinsimTest(WindowsVersion::Win10) {}
+  static DWORD Attrs(const char* path) { return GetFileAttributesA(path); }
+};
+
+TEST_F(JunctionTest, PathsThroughAJunctionReachItsTarget) {
+  m().WriteText("D:\\Real\\Sub\\a.txt", "A");
+  m().MakeJunction("D:\\Link", "D:\\Real");
+  EXPECT_EQ(Text("D:\\Link\\Sub\\a.txt"), "A");
+  EXPECT_EQ(Find("D:\\Link\\Sub\\*.txt"), std::vector<std::string>{"a.txt"});
+  HANDLE h = CreateFileA("D:\\Link\\new.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(m().Exists("D:\\Real\\new.txt")) << "a file made through the link is in the target";
+  EXPECT_EQ(Result(CreateDirectoryA("D:\\Link\\Made", nullptr)), "ok");
+  EXPECT_TRUE(m().IsDirectory("D:\\Real\\Made"));
+}
+
+TEST_F(JunctionTest, TheLinkShowsTheReparseAttributeInItsDirectory) {
+  m().MakeDirs("D:\\Real");
+  m().MakeJunction("D:\\Link", "D:\\Real");
+  EXPECT_EQ(Attrs("D:\\Link"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(Attrs("D:\\Real"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY)) << "the target is a plain directory";
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA("D:\\Link", &fd);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_EQ(fd.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(m().JunctionTarget("D:\\Link"), "D:\\Real");
+  EXPECT_EQ(m().JunctionTarget("D:\\Real"), "");
+}
+
+TEST_F(JunctionTest, RemoveDirectoryRemovesTheLinkOnlyAndDeleteFileReachesTheTarget) {
+  m().WriteText("D:\\Real\\a.txt", "A");
+  m().WriteText("D:\\Real\\b.txt", "B");
+  m().MakeJunction("D:\\Link", "D:\\Real");
+  EXPECT_EQ(Result(DeleteFileA("D:\\Link")), "error 5") << "a junction is a directory";
+  EXPECT_EQ(Result(DeleteFileA("D:\\Link\\a.txt")), "ok");
+  EXPECT_FALSE(m().Exists("D:\\Real\\a.txt"));
+  // "RemoveDirectory can be used to remove a directory junction": the
+  // target, not empty, stays with its files.
+  EXPECT_EQ(Result(RemoveDirectoryA("D:\\Link")), "ok");
+  EXPECT_FALSE(m().Exists("D:\\Link"));
+  EXPECT_EQ(Text("D:\\Real\\b.txt"), "B");
+}
+
+TEST_F(JunctionTest, TreeAndListShowTheLinkWithoutDescending) {
+  m().WriteText("D:\\Real\\a.txt", "A");
+  m().MakeJunction("D:\\Real\\Loop", "D:\\Real");
+  EXPECT_EQ(m().Tree("D:\\Real"), (std::vector<std::string>{"a.txt", "Loop"}));
+  EXPECT_EQ(m().List("D:\\Real\\Loop\\Loop"), (std::vector<std::string>{"a.txt", "Loop"})) << "paths still follow";
+}
+
+TEST_F(JunctionTest, AJunctionIntoItselfEndsInAnError) {
+  m().MakeJunction("D:\\Self", "D:\\Self");
+  EXPECT_EQ(Attrs("D:\\Self\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetLastError(), 0u);
+  EXPECT_EQ(Attrs("D:\\Self"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+TEST_F(JunctionTest, MovingAJunctionMovesTheLink) {
+  m().WriteText("D:\\Real\\a.txt", "A");
+  m().MakeJunction("D:\\Link", "D:\\Real");
+  EXPECT_EQ(Result(MoveFileExA("D:\\Link", "D:\\Moved", 0)), "ok");
+  EXPECT_EQ(Text("D:\\Moved\\a.txt"), "A");
+  EXPECT_EQ(Text("D:\\Real\\a.txt"), "A");
+  EXPECT_EQ(m().JunctionTarget("D:\\Moved"), "D:\\Real");
+}
+
+struct Compat {
+  const char* link;
+  const char* target;
+};
+
+// Vista and later keep the old names as junctions ("Junction Points",
+// Volume Shadow Copy Service documentation): hidden system reparse points.
+TEST_F(JunctionTest, VistaAndLaterEditionsHaveTheCompatibilityJunctions) {
+  const Compat junctions[] = {
+      {"C:\\Documents and Settings", "C:\\Users"},
+      {"C:\\Users\\All Users", "C:\\ProgramData"},
+      {"C:\\Users\\Default User", "C:\\Users\\Default"},
+      {"C:\\ProgramData\\Application Data", "C:\\ProgramData"},
+      {"C:\\Users\\User\\My Documents", "C:\\Users\\User\\Documents"},
+      {"C:\\Users\\User\\Application Data", "C:\\Users\\User\\AppData\\Roaming"},
+      {"C:\\Users\\User\\Local Settings", "C:\\Users\\User\\AppData\\Local"},
+      {"C:\\Users\\Default\\My Documents", "C:\\Users\\Default\\Documents"},
+  };
+  for (WindowsVersion version : {WindowsVersion::Win7, WindowsVersion::Win10, WindowsVersion::Win7x64,
+                                 WindowsVersion::Win81x64, WindowsVersion::Win10x64, WindowsVersion::Win11x64}) {
+    Use(version);
+    for (const Compat& j : junctions) {
+      EXPECT_EQ(m().JunctionTarget(j.link), j.target) << j.link << " on " << static_cast<int>(version);
+      EXPECT_EQ(Attrs(j.link), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                                  FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+          << j.link;
+    }
+    m().WriteText("C:\\Users\\User\\Documents\\letter.doc", "x");
+    EXPECT_EQ(Text("C:\\Documents and Settings\\User\\My Documents\\letter.doc"), "x");
+    EXPECT_NE(Attrs("C:\\Documents and Settings\\All Users\\Application Data"), INVALID_FILE_ATTRIBUTES);
+    // A snapshot of C:\ ends: the loops are entries, not descents.
+    auto tree = m().Tree("C:\\");
+    EXPECT_NE(std::find(tree.begin(), tree.end(), "Documents and Settings"), tree.end());
+    EXPECT_EQ(std::find(tree.begin(), tree.end(), "Documents and Settings\\User"), tree.end());
+  }
+}
+
+TEST_F(JunctionTest, OlderEditionsHaveNone) {
+  for (WindowsVersion version : {WindowsVersion::Win98, WindowsVersion::NT4, WindowsVersion::XP,
+                                 WindowsVersion::WinXP64}) {
+    Use(version);
+    for (const std::string& path : m().Tree("C:\\"))
+      EXPECT_EQ(m().JunctionTarget("C:\\" + path), "") << path << " on " << static_cast<int>(version);
+  }
+}
+
+// ---- QueryDosDeviceA ----
+
+using QueryDosDevice_fn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+
+QueryDosDevice_fn QueryDosDeviceFn() {
+  return reinterpret_cast<QueryDosDevice_fn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryDosDeviceA")));
+}
+
+// The first string QueryDosDeviceA stores, or "error N".
+std::string DosDevice(const char* name, DWORD size = MAX_PATH) {
+  char buffer[MAX_PATH + 2] = {};
+  DWORD n = QueryDosDeviceFn()(name, buffer, size);
+  if (n == 0) return "error " + std::to_string(GetLastError());
+  EXPECT_EQ(n, std::strlen(buffer) + 2) << "the string, its NUL and the list's closing NUL";
+  EXPECT_EQ(buffer[n - 1], '\0');
+  return buffer;
+}
+
+TEST_F(JunctionTest, QueryDosDeviceNamesVolumesAndSubstTargets) {
+  ASSERT_NE(QueryDosDeviceFn(), nullptr);
+  EXPECT_EQ(DosDevice("C:"), "\\Device\\HarddiskVolume1");
+  EXPECT_EQ(DosDevice("d:"), "\\Device\\HarddiskVolume2");
+  EXPECT_EQ(DosDevice("Q:"), "error 2");
+  EXPECT_EQ(DosDevice("C:\\"), "error 2") << "a device name has no trailing backslash";
+  m().WriteText("C:\\Some\\Dir\\a.txt", "A");
+  m().Subst('S', "C:\\Some\\Dir");
+  EXPECT_EQ(DosDevice("S:"), "\\??\\C:\\Some\\Dir");
+  EXPECT_EQ(DosDevice("S:", 8), "error 122");
+  EXPECT_EQ(Text("S:\\a.txt"), "A");
+  EXPECT_EQ(Find("S:\\*.txt"), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(Result(CreateDirectoryA("S:\\New", nullptr)), "ok");
+  EXPECT_TRUE(m().IsDirectory("C:\\Some\\Dir\\New"));
+  EXPECT_EQ(Attrs("S:\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY)) << "a drive root, no reparse point";
+  m().Subst('S', "");
+  EXPECT_EQ(DosDevice("S:"), "error 2");
+  EXPECT_EQ(Attrs("S:\\a.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(JunctionTest, QueryDosDeviceIsExportedOnTheNtFamilyOnly) {
+  for (WindowsVersion version : {WindowsVersion::NT4, WindowsVersion::XP, WindowsVersion::Win10x64}) {
+    Use(version);
+    EXPECT_NE(QueryDosDeviceFn(), nullptr) << static_cast<int>(version);
+  }
+  for (WindowsVersion version : {WindowsVersion::Win95, WindowsVersion::Win98}) {
+    Use(version);
+    EXPECT_EQ(QueryDosDeviceFn(), nullptr) << static_cast<int>(version);
+  }
+}
+
+TEST_F(JunctionTest, LoopbackAddressesAndTheDnsNameReachThisComputersShares) {
+  m().WriteText("C:\\Data\\a.txt", "a");
+  for (const char* spelling : {"\\\\127.0.0.2\\C$\\Data\\a.txt", "\\\\127.1.2.3\\C$\\Data\\a.txt",
+                               "\\\\winsim.example.com\\C$\\Data\\a.txt"})
+    EXPECT_EQ(Find(spelling), std::vector<std::string>{"a.txt"}) << spelling;
+  for (const char* spelling : {"\\\\128.0.0.1\\C$\\Data\\a.txt", "\\\\127.0.0\\C$\\Data\\a.txt",
+                               "\\\\other.example.com\\C$\\Data\\a.txt"})
+    EXPECT_NE(Find(spelling), std::vector<std::string>{"a.txt"}) << spelling;
 }
 
 }  // namespace
