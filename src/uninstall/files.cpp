@@ -288,7 +288,10 @@ ProtectedPlaces* LoadProtectedPlaces() {
                           CSIDL_COMMON_DOCUMENTS,     CSIDL_DESKTOP,          CSIDL_DESKTOPDIRECTORY,
                           CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAM_FILES_COMMON, CSIDL_APPDATA,
                           CSIDL_LOCAL_APPDATA,        CSIDL_COMMON_APPDATA,   CSIDL_STARTMENU,
-                          CSIDL_COMMON_STARTMENU,     CSIDL_PROGRAMS,         CSIDL_COMMON_PROGRAMS};
+                          CSIDL_COMMON_STARTMENU,     CSIDL_PROGRAMS,         CSIDL_COMMON_PROGRAMS,
+                          // Inside My Documents on 2000 and XP, so not among
+                          // the folders directly inside the profile.
+                          CSIDL_MYPICTURES,           CSIDL_MYMUSIC,          CSIDL_MYVIDEO};
   PathBuffer profile = {};
   for (WORD csidl : folders) {
     PathBuffer folder = {};
