@@ -163,3 +163,106 @@ TEST_P(StandardUserPlacesTest, PerMachineInstallationStillFailsWithTheFailureBox
 
 INSTANTIATE_TEST_SUITE_P(Editions, StandardUserPlacesTest,
                          ::testing::Values(WindowsVersion::Win7, WindowsVersion::Win10x64));
+
+#ifdef SETUP_RES_PATH
+
+#include "wizard/wizard.h"
+
+namespace {
+
+using namespace fixture;
+using winsim::UserAction;
+using winsim::WizButton;
+
+// The wizard's road for a standard user on 64-bit Windows 10 installing for
+// themselves (BaseRegistry=2) into their own profile: the installation is
+// complete in the user's places and shows only its final box; the removal
+// takes all of it.
+class StandardUserWizardTest : public SetupTest {
+ protected:
+  void SetUp() override {
+    ResetWizardState();
+    FreshMachine(WindowsVersion::Win10x64);
+    m().SetUser(winsim::UserKind::StandardUser);
+    std::string why;
+    ASSERT_TRUE(m().LoadResourceFile(SETUP_RES_PATH, reinterpret_cast<HINSTANCE>(0x400000), &why)) << why;
+  }
+  void TearDown() override { ResetWizardState(); }
+  std::string Dir() const { return m().ShellFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\VORTAN\\FTP"; }
+  std::string UserLink() const { return m().ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\VORTAN FTP.LNK"; }
+  std::string GroupFolder() const { return m().ShellFolder(CSIDL_PROGRAMS) + "\\VORTAN FTP"; }
+  // Installs through the five pages (both launches unchecked), then removes
+  // through page 1; returns the boxes each showed.
+  void InstallThroughTheWizard() {
+    WriteIni("[FTPSetup]\r\nBaseRegistry=2\r\n");
+    m().ScriptWizard({UserAction::Press(WizButton::Next), UserAction::Click(IDC_AGREE_YES),
+                      UserAction::Press(WizButton::Next), UserAction::Type(IDC_INSTALL_DIR, Dir()),
+                      UserAction::Press(WizButton::Next), UserAction::Press(WizButton::Next),
+                      UserAction::Click(IDC_LAUNCH_HELP), UserAction::Click(IDC_LAUNCH_PROGRAM),
+                      UserAction::Press(WizButton::Finish)});
+    RunSetup();
+    EXPECT_EQ(m().UnusedWizardActions(), 0u);
+  }
+  void RemoveThroughTheWizard() {
+    ResetSetupState();
+    ResetWizardState();
+    WriteIni("[FTPSetup]\r\nBaseRegistry=2\r\n");
+    m().ScriptWizard({UserAction::Click(IDC_UNINSTALL), UserAction::Press(WizButton::Finish)});
+    RunSetup();
+    EXPECT_EQ(m().UnusedWizardActions(), 0u);
+  }
+  std::vector<std::string> BoxTexts(size_t from = 0) const {
+    std::vector<std::string> texts;
+    for (size_t i = from; i < boxes().size(); ++i) texts.push_back(boxes()[i].text);
+    return texts;
+  }
+  void ExpectCompleteInTheUsersPlaces() {
+    EXPECT_EQ(setupState.installSucceeded, 1);
+    EXPECT_TRUE(m().Exists(Dir() + "\\QXFTP.EXE"));
+    EXPECT_EQ(RegString(HKEY_CURRENT_USER, kUninstall, "UninstallString"), "\"" + Dir() + "\\Unins.Exe\"");
+    EXPECT_EQ(RegString(HKEY_CURRENT_USER, "Software\\Classes\\.qft", ""), "Keldra.FTP.1");
+    EXPECT_TRUE(m().Exists(UserLink()));
+    EXPECT_FALSE(m().KeyExists(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\"
+                                                   "Uninstall\\VORTAN FTP"));
+  }
+  void ExpectAllRemoved() {
+    EXPECT_FALSE(m().KeyExists(HKEY_CURRENT_USER, kUninstall));
+    EXPECT_FALSE(m().KeyExists(HKEY_CURRENT_USER, kKey));
+    EXPECT_FALSE(m().Exists(UserLink()));
+    EXPECT_FALSE(m().Exists(GroupFolder()));
+    EXPECT_FALSE(m().Exists(Dir()));
+    EXPECT_TRUE(m().PendingRenames().empty()) << "a standard user can schedule nothing; nothing needed it";
+  }
+};
+
+TEST_F(StandardUserWizardTest, WithProgramManagerOnlyTheSuccessBoxIsShown) {
+  InstallThroughTheWizard();
+  ExpectCompleteInTheUsersPlaces();
+  EXPECT_NE(m().progman().FindGroup("VORTAN FTP"), nullptr);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"VORTAN FTP installation completed successfully."});
+  size_t before = boxes().size();
+  RemoveThroughTheWizard();
+  EXPECT_EQ(boxes().back().text, "VORTAN FTP uninstallation completed successfully.");
+  EXPECT_EQ(m().progman().FindGroup("VORTAN FTP"), nullptr);
+  ExpectAllRemoved();
+  for (const std::string& text : BoxTexts(before)) EXPECT_EQ(text.find("reboot"), std::string::npos) << text;
+}
+
+TEST_F(StandardUserWizardTest, WithoutProgramManagerTheGroupIsAFolderOfTheUsersPrograms) {
+  m().faults.noProgmanService = true;
+  InstallThroughTheWizard();
+  ExpectCompleteInTheUsersPlaces();
+  EXPECT_TRUE(m().Exists(GroupFolder() + "\\VORTAN FTP.lnk"));
+  EXPECT_TRUE(m().Exists(GroupFolder() + "\\Uninstall VORTAN FTP.lnk"));
+  // Page 4 still reports that it could not list the groups, as it does
+  // wherever no Program Manager answers; then only the success box.
+  EXPECT_EQ(BoxTexts(),
+            (std::vector<std::string>{"DDE Error = 400A", "VORTAN FTP installation completed successfully."}));
+  RemoveThroughTheWizard();
+  EXPECT_EQ(boxes().back().text, "VORTAN FTP uninstallation completed successfully.");
+  ExpectAllRemoved();
+}
+
+}  // namespace
+
+#endif  // SETUP_RES_PATH
