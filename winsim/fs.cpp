@@ -402,12 +402,12 @@ void State::Detach(const NodePtr& node) {
 
 DWORD State::MakeDirsParts(const PathParts& p) {
   NodePtr cur = MakeRoot(p.root);
-  for (size_t i = 0; i < p.parts.size(); ++i) {
   if (!cur->junction.empty()) {
     // A SUBST drive: its directories are made in its target.
     cur = Walk(p, 0, nullptr);
     if (!cur) return ERROR_PATH_NOT_FOUND;
   }
+  for (size_t i = 0; i < p.parts.size(); ++i) {
     // The directories that exist are walked as the program's view has them.
     NodePtr next = Walk(p, i + 1, nullptr);
     if (!next) {

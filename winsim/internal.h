@@ -60,13 +60,13 @@ struct FsNode {
   std::map<std::string, std::shared_ptr<FsNode>> children;  // key: Upper(name)
   FsNode* parent = nullptr;
   bool attached = true;
-};
-using NodePtr = std::shared_ptr<FsNode>;
-
   // A junction (and the root of a SUBST drive): the real path it leads to.
   // Such a node has no children of its own; State::Walk continues at the
   // target, test helpers that enumerate trees stop at it.
   std::string junction;
+};
+using NodePtr = std::shared_ptr<FsNode>;
+
 // A Win32 path taken apart: its root ("C:" or "\\server\share") and
 // components, with ".", ".." and repeated separators resolved.
 struct PathParts {
@@ -549,15 +549,15 @@ struct EditionVersion {
 };
 EditionVersion VersionOf64(WindowsVersion v);  // what GetVersionExA tells the program
 void SeedEdition64(Machine& m);                // a 64-bit edition's places over the 32-bit layout
+void SeedCompatibilityJunctions(Machine& m);   // Vista and later: C:\Documents and Settings, ...
 // kernel32's and advapi32's functions of later systems, reached only
 // through GetProcAddress.
 BOOL WINAPI Sim_IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
-void SeedCompatibilityJunctions(Machine& m);   // Vista and later: C:\Documents and Settings, ...
 UINT WINAPI Sim_GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
+DWORD WINAPI Sim_QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax);  // kernel32_files.cpp
 LONG WINAPI Sim_RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
 
 // Counts the program's call of a function that can fail (none while winsim
-DWORD WINAPI Sim_QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax);  // kernel32_files.cpp
 // calls itself) and, when it is the call Faults::failCall chooses, gives the
 // failure it must return (calls.cpp).
 // `detail` (a path, a key, a value name) goes into the FailedCall event.

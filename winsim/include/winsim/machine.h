@@ -322,6 +322,20 @@ class Machine {
   // directory it names does not exist.
   std::string RedirectedPath(const std::string& path) const;
   void RemoveTree(const std::string& path);
+  // An NTFS junction at link leading to the directory target (which may be
+  // missing): the entry is a directory with FILE_ATTRIBUTE_REPARSE_POINT
+  // (and the hidden, system or read-only attributes given), which paths
+  // through it follow to the target. Tree() and List() show it as an entry
+  // and do not descend into it; RemoveDirectoryA removes only the link.
+  // Vista and later editions are seeded with their compatibility junctions
+  // (C:\Documents and Settings, C:\Users\All Users, ...).
+  void MakeJunction(const std::string& link, const std::string& target, DWORD attributes = 0);
+  // The target of the junction at path (unfollowed), or "".
+  std::string JunctionTarget(const std::string& path) const;
+  // SUBST letter: target: the drive reaches that directory, and
+  // QueryDosDeviceA names it "\??\<target>". An empty target removes the
+  // drive (SUBST /D); a letter that names a volume is a usage error.
+  void Subst(char letter, const std::string& target);
   // Holds a file open as another process would, with the given share mode
   // (0: nobody may read, write or delete it). Returns an id for Release.
   int Hold(const std::string& path, DWORD share = 0, DWORD access = GENERIC_READ | GENERIC_WRITE);
@@ -345,20 +359,6 @@ class Machine {
   bool KeyExists(HKEY hive, const std::string& key) const;
   void SetRegValue(HKEY hive, const std::string& key, const std::string& name, DWORD type,
                    const std::vector<uint8_t>& data);
-  // An NTFS junction at link leading to the directory target (which may be
-  // missing): the entry is a directory with FILE_ATTRIBUTE_REPARSE_POINT
-  // (and the hidden, system or read-only attributes given), which paths
-  // through it follow to the target. Tree() and List() show it as an entry
-  // and do not descend into it; RemoveDirectoryA removes only the link.
-  // Vista and later editions are seeded with their compatibility junctions
-  // (C:\Documents and Settings, C:\Users\All Users, ...).
-  void MakeJunction(const std::string& link, const std::string& target, DWORD attributes = 0);
-  // The target of the junction at path (unfollowed), or "".
-  std::string JunctionTarget(const std::string& path) const;
-  // SUBST letter: target: the drive reaches that directory, and
-  // QueryDosDeviceA names it "\??\<target>". An empty target removes the
-  // drive (SUBST /D); a letter that names a volume is a usage error.
-  void Subst(char letter, const std::string& target);
   void SetRegString(HKEY hive, const std::string& key, const std::string& name, const std::string& text);  // NUL counted
   void SetRegDword(HKEY hive, const std::string& key, const std::string& name, DWORD value);
   void SetRegBinary(HKEY hive, const std::string& key, const std::string& name, const std::vector<uint8_t>& bytes);
