@@ -80,6 +80,22 @@ const std::map<std::string_view, std::vector<Failure>>& Table() {
       {"LookupPrivilegeValueA", {F(ERROR_NO_SUCH_PRIVILEGE)}},
       {"AdjustTokenPrivileges", {F(ERROR_ACCESS_DENIED)}},
       {"ExitWindowsEx", {F(ERROR_PRIVILEGE_NOT_HELD), F(ERROR_SHUTDOWN_IN_PROGRESS)}},
+      // Security descriptors: a file's is refused to a caller without
+      // WRITE_DAC (or READ_CONTROL) and by a volume or server that keeps
+      // none. The in-memory builders fail only on their caller's mistakes
+      // (a buffer too small, a bad revision); they are counted all the same,
+      // so that a test can show that a descriptor missing an entry is never
+      // applied.
+      {"SetFileSecurityA", {F(ERROR_ACCESS_DENIED), F(ERROR_NOT_SUPPORTED)}},
+      {"GetFileSecurityA", {F(ERROR_ACCESS_DENIED), F(ERROR_NOT_SUPPORTED)}},
+      {"InitializeSid", {F(ERROR_INVALID_PARAMETER)}},
+      {"InitializeAcl", {F(ERROR_INSUFFICIENT_BUFFER), F(ERROR_INVALID_PARAMETER)}},
+      {"AddAccessAllowedAce", {F(ERROR_ALLOTTED_SPACE_EXCEEDED), F(ERROR_INVALID_SID)}},
+      {"AddAccessAllowedAceEx", {F(ERROR_ALLOTTED_SPACE_EXCEEDED), F(ERROR_INVALID_SID)}},
+      {"GetAce", {F(ERROR_INVALID_PARAMETER)}},
+      {"InitializeSecurityDescriptor", {F(ERROR_UNKNOWN_REVISION)}},
+      {"SetSecurityDescriptorDacl", {F(ERROR_INVALID_SECURITY_DESCR)}},
+      {"SetSecurityDescriptorControl", {F(ERROR_INVALID_PARAMETER)}},
       // DDE.
       {"DdeInitializeA", {F(DMLERR_DLL_USAGE), F(DMLERR_SYS_ERROR)}},
       {"DdeCreateStringHandleA", {F(DMLERR_SYS_ERROR)}},

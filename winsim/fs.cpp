@@ -386,6 +386,7 @@ NodePtr State::AddChild(const NodePtr& dir, const std::string& name, bool isDir)
   while (root->parent) root = root->parent;
   if (!noShortNames.count(Upper(root->name))) n->shortName = MakeShortName(*dir, name);
   n->parent = dir.get();
+  InheritSecurity(*this, *dir, *n);
   dir->children[Upper(name)] = n;
   dir->written = n->created;
   return n;

@@ -57,6 +57,9 @@ struct FsNode {
   DWORD attrs = 0;        // without FILE_ATTRIBUTE_DIRECTORY
   FILETIME created{}, written{}, accessed{};
   std::vector<uint8_t> data;
+  // Its security descriptor, self-relative, as SetFileSecurityA set it or
+  // as it inherited it when created (security.cpp); empty when neither.
+  std::vector<uint8_t> security;
   std::map<std::string, std::shared_ptr<FsNode>> children;  // key: Upper(name)
   FsNode* parent = nullptr;
   bool attached = true;
@@ -556,6 +559,11 @@ BOOL WINAPI Sim_IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 UINT WINAPI Sim_GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
 DWORD WINAPI Sim_QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax);  // kernel32_files.cpp
 LONG WINAPI Sim_RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
+// advapi32's security functions (security.cpp): the export of that name
+// the edition has (null for none), and the descriptor a new entry of dir
+// inherits, as the file system gives it at creation.
+FARPROC SecurityExport(const State& s, const std::string& name);
+void InheritSecurity(const State& s, const FsNode& dir, FsNode& child);
 
 // Counts the program's call of a function that can fail (none while winsim
 // calls itself) and, when it is the call Faults::failCall chooses, gives the

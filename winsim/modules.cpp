@@ -312,6 +312,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       break;
     case Builtin::Advapi32:
       if (s.Exports(mod->builtin, name) && name == "RegDeleteKeyExA") f = AsFarproc(&Sim_RegDeleteKeyExA);
+      if (!f) f = SecurityExport(s, name);
       break;
     case Builtin::None:
       for (auto& e : mod->exports) {

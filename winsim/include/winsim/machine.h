@@ -83,6 +83,24 @@ struct RegValue {
   std::string Text() const;
 };
 
+// One entry of a discretionary access control list, as a test reads it.
+struct AccessEntry {
+  std::string sid;  // "S-1-5-32-544"
+  BYTE type = 0;    // ACCESS_ALLOWED_ACE_TYPE, ACCESS_DENIED_ACE_TYPE, ...
+  BYTE flags = 0;   // OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERITED_ACE ...
+  DWORD mask = 0;
+  bool operator==(const AccessEntry& o) const {
+    return sid == o.sid && type == o.type && flags == o.flags && mask == o.mask;
+  }
+};
+
+// A file's or directory's security descriptor, as a test reads it.
+struct FileSecurity {
+  WORD control = 0;  // SE_* control bits (SE_SELF_RELATIVE, SE_DACL_PRESENT, SE_DACL_PROTECTED, ...)
+  bool daclPresent = false;
+  std::vector<AccessEntry> dacl;
+};
+
 // Resources taken through the Win32 functions and not yet given back.
 struct Outstanding {
   int regKeys = 0;
@@ -315,6 +333,11 @@ class Machine {
   void SetShortNames(const std::string& volume, bool made);
   // GetShortPathNameA's answer for an existing path ("" when missing).
   std::string ShortPath(const std::string& path) const;
+  // The security descriptor of an existing entry (a real path): what the
+  // program's SetFileSecurityA gave it, or what it inherited when it was
+  // created inside a directory that had one. nullopt when neither happened
+  // (winsim does not model the descriptors a fresh machine's folders have).
+  std::optional<FileSecurity> Security(const std::string& path) const;
   // The real path a path of the program reaches through the file system
   // redirector of a 64-bit edition (C:\Windows\System32\x is
   // C:\Windows\SysWOW64\x, ...\Sysnative\x the real System32\x); the
