@@ -19,6 +19,14 @@ extern HWND progressWindow;
 void CreateProgressWindow(HWND parent, int maximum);
 void AdvanceProgress(int count);
 
+// Gives an installation directory this installation has just made the
+// permissions of Program Files (administrators and SYSTEM full control,
+// users read and execute, inherited by all it will hold), when the
+// installation is per-machine, the system of the NT family and the
+// directory outside Program Files; otherwise, or when the system refuses,
+// nothing happens.
+void ProtectInstallationDirectory(const char* dir);
+
 // Payload: true when the four program files and the server DLL were
 // installed (the DLL possibly as a replacement at the next restart).
 bool InstallPayload();

@@ -13,11 +13,14 @@ const char* const kDataSubdirectories[] = {"\\Transfer", "\\Traces", "\\Config",
 // Creates every directory on the way to path, then path itself, recording
 // each one whose creation succeeded. The first backslash is skipped so that
 // a bare drive ("C:") is never passed; failures are ignored here and show
-// up as failures of the payload that needs the directory.
-void CreateDirectoryTree(const char* target) {
+// up as failures of the payload that needs the directory. True when the
+// directory target names was made here (with a trailing backslash, by the
+// step at that backslash).
+bool CreateDirectoryTree(const char* target) {
   PathBuffer path = {};
-  if (!CopyText(path, kPathSize, target) || path[0] == '\0') return;
+  if (!CopyText(path, kPathSize, target) || path[0] == '\0') return false;
   bool firstSeen = false;
+  bool made = false;
   for (char* p = path; *p != '\0'; p = CharNextA(p)) {
     if (*p != '\\') continue;
     if (!firstSeen) {
@@ -25,17 +28,21 @@ void CreateDirectoryTree(const char* target) {
       continue;
     }
     *p = '\0';
-    CreateRecordedDirectory(path);
+    made = CreateRecordedDirectory(path) != FALSE;
     *p = '\\';
   }
-  CreateRecordedDirectory(path);
+  BOOL last = CreateRecordedDirectory(path);
+  return EndsWithBackslash(path) ? made : last != FALSE;
 }
 
 // The installation directory and its four data subdirectories, then the
 // working directory: made here, rather than by the program at its first
 // start, so that the record can tell the removal it was made for it.
 void CreateInstallationTree() {
-  CreateDirectoryTree(setupState.installDir);
+  // Its permissions are set before anything is made or copied in it, so
+  // that all of it inherits them; a directory that was there already keeps
+  // the permissions its owner gave it.
+  if (CreateDirectoryTree(setupState.installDir)) ProtectInstallationDirectory(setupState.installDir);
   for (const char* suffix : kDataSubdirectories) {
     PathBuffer subdirectory = {};
     if (ConcatPath(subdirectory, setupState.installDir, suffix)) CreateRecordedDirectory(subdirectory);
