@@ -70,7 +70,14 @@ void ClearCreatedDirectories() {
   createdNow.text[0] = '\0';
 }
 
-void RecordCreatedDirectory(const char* path) { Append(createdNow, path); }
+void RecordCreatedDirectory(const char* path) {
+  // A path without a drive ("\VORTAN\FTP" where Program Files could not be
+  // found) is left out: from another current drive it names another
+  // directory, and the removal reads a list holding such an entry as
+  // damaged, so that nothing in it, the working directory included, would
+  // count as created.
+  if (IsFullSpelling(path)) Append(createdNow, path);
+}
 
 BOOL CreateRecordedDirectory(const char* path) {
   if (!CreateDirectoryA(path, nullptr)) return FALSE;
@@ -107,7 +114,7 @@ bool ReadCreatedDirectories(HKEY key, std::vector<std::string>& entries) {
   return true;
 }
 
-void WriteCreatedDirectories(HKEY key, const std::vector<std::string>& previous) {
+bool WriteCreatedDirectories(HKEY key, const std::vector<std::string>& previous) {
   static DirectoryList merged;
   merged.length = 0;
   merged.text[0] = '\0';
@@ -117,5 +124,6 @@ void WriteCreatedDirectories(HKEY key, const std::vector<std::string>& previous)
   // An empty list is written as its two NULs.
   if (merged.length == 0) merged.text[1] = '\0';
   DWORD size = static_cast<DWORD>(merged.length == 0 ? 2 : merged.length + 1);
-  RegSetValueExA(key, kCreatedDirectoriesValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(merged.text), size);
+  return RegSetValueExA(key, kCreatedDirectoriesValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(merged.text),
+                        size) == ERROR_SUCCESS;
 }

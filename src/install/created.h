@@ -28,5 +28,6 @@ bool ReadCreatedDirectories(HKEY key, std::vector<std::string>& entries);
 
 // Writes the record into the product key: the entries of the record found
 // there before (previous), then this installation's, without duplicates.
-// An entry that would not fit the record's fixed size is left out.
-void WriteCreatedDirectories(HKEY key, const std::vector<std::string>& previous);
+// An entry that would not fit the record's fixed size is left out. False
+// when the value could not be written.
+bool WriteCreatedDirectories(HKEY key, const std::vector<std::string>& previous);

@@ -286,13 +286,11 @@ void CopySourceEntry(DWORD attributes, const char* name) {
     // directory: its content would land in the installation directory itself.
     DWORD target = GetFileAttributesA(destination);
     if (target == INVALID_FILE_ATTRIBUTES || !(target & FILE_ATTRIBUTE_DIRECTORY)) return;
-    // A folder that was not there before the copy and is there after it
-    // was made by this installation.
-    bool existed = GetFileAttributesA(arrival) != INVALID_FILE_ATTRIBUTES;
+    // The folder is made before the copy, which merges into it, so that
+    // only a folder this installation made counts as created: a look that
+    // fails is no proof that the user's own folder of that name is absent.
+    CreateRecordedDirectory(arrival);
     ShellFileOperation(source, destination, FO_COPY);
-    DWORD arrived = GetFileAttributesA(arrival);
-    if (!existed && arrived != INVALID_FILE_ATTRIBUTES && (arrived & FILE_ATTRIBUTE_DIRECTORY))
-      RecordCreatedDirectory(arrival);
     return;
   }
 

@@ -157,7 +157,12 @@ void WriteSettingsKeys() {
     if (setupState.useGroup) SetString(key, "Program Group", setupState.groupName);
     SetLong(key, "Lock", setupState.lockValue);
     SetLong(key, "LockFTP", setupState.lockFtpValue);
-    WriteCreatedDirectories(key, previous);
+    // A record without its list would be judged as one made before the
+    // list existed, by the protected places alone, which may let a removal
+    // empty an installation or working directory that was the user's
+    // folder before: without the list the record names no installation, so
+    // the product's files are left rather than the user's lost.
+    if (!WriteCreatedDirectories(key, previous)) RegDeleteValueA(key, "Installation Directory");
     RegCloseKey(key);
   }
 

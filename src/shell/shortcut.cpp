@@ -61,9 +61,14 @@ void CreateDesktopShortcut() {
       PathBuffer userLink = {};
       GetShellFolderPath(CSIDL_DESKTOPDIRECTORY, userLink);
       if (userLink[0] != '\0' && (EndsWithBackslash(userLink) || AppendText(userLink, kPathSize, "\\")) &&
-          AppendText(userLink, kPathSize, "VORTAN FTP.LNK") &&
-          SUCCEEDED(CreateShellLink(target, userLink, "VORTAN FTP")))
-        RecordPlace("Desktop Shortcut", userLink);
+          AppendText(userLink, kPathSize, "VORTAN FTP.LNK")) {
+        // A save that failed part way (a full disk) leaves the file,
+        // empty: recorded all the same, since the removal looks on the
+        // user's desktop only where the record says so.
+        HRESULT made = CreateShellLink(target, userLink, "VORTAN FTP");
+        if (SUCCEEDED(made) || GetFileAttributesA(userLink) != INVALID_FILE_ATTRIBUTES)
+          RecordPlace("Desktop Shortcut", userLink);
+      }
     }
   }
   CoUninitialize();

@@ -458,6 +458,15 @@ void DeleteProductFiles(const char* directory) {
   }
 }
 
+void DeferProductFilesLeft(const char* directory) {
+  for (const char* name : kProductFileList) {
+    if (lstrcmpiA(name, "UNINS.EXE") == 0) continue;
+    PathBuffer path = {};
+    if (!BuildPath(path, directory, name) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;
+    ScheduleDeleteAtRestart(path, true);
+  }
+}
+
 void EmptyDirectory(const char* directory) {
   PathBuffer pattern = {};
   if (!BuildPath(pattern, directory, "*.*")) return;

@@ -139,14 +139,17 @@ void UnregisterServer(const char* installDir) {
 }
 
 // created null: base is a directory the installation made, and all its data
-// directories go. Otherwise only those the record names as created.
+// directories go. Otherwise only those the record names as created; base
+// itself then stays and is never deferred, so each of them that cannot be
+// removed now is deferred to the restart itself.
 void RemoveDataDirectories(const char* base, const std::vector<std::string>* created) {
   for (const DataDirectory& data : kDataDirectories) {
     PathBuffer path = {};
     if (!ConcatPath(path, base, data.suffix)) continue;
     if (created != nullptr && !IsRecordedDirectory(*created, path)) continue;
     EmptyDirectory(path);
-    if (!RemoveDirectoryA(path) && data.deferWhenNotRemoved && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    bool defer = data.deferWhenNotRemoved || created != nullptr;
+    if (!RemoveDirectoryA(path) && defer && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
       ScheduleDeleteAtRestart(path, false);
   }
 }
@@ -161,23 +164,14 @@ void RemoveTrees(const char* base, const std::vector<std::string>* created) {
   }
 }
 
-// The parents the installation made on the way to its directories go when
-// they are empty now. They are not scheduled: one that still holds a
-// directory waiting for the restart stays, an empty folder being a smaller
-// loss than a folder the user filled since.
-void RemoveCreatedParents(const std::vector<std::string>& created, const RecordedInstallation& recorded) {
-  for (size_t i = created.size(); i-- > 0;) {
-    const char* entry = created[i].c_str();
-    size_t length = created[i].size();
-    bool parent = false;
-    for (const char* dir : {recorded.installDir, recorded.workingDir}) {
-      if (std::strlen(dir) <= length || (dir[length] != '\\' && !EndsWithBackslash(entry))) continue;
-      PathBuffer prefix = {};
-      std::memcpy(prefix, dir, length);
-      parent = parent || lstrcmpiA(prefix, entry) == 0;
-    }
-    if (parent) RemoveDirectoryA(entry);
-  }
+// The directories the record names that are empty now go, the deepest
+// first: the parents the installation made on the way to its directories,
+// and a working directory an installation over this one no longer uses.
+// They are not scheduled: one that still holds a directory waiting for the
+// restart stays, an empty folder being a smaller loss than a folder the
+// user filled since.
+void RemoveEmptyCreatedDirectories(const std::vector<std::string>& created) {
+  for (size_t i = created.size(); i-- > 0;) RemoveDirectoryA(created[i].c_str());
 }
 
 // The link the installation recorded having written (the all-users or the
@@ -304,9 +298,12 @@ int UninstallProduct(HWND owner) {
     RemoveDataDirectories(recorded.installDir, nullptr);
     RemoveTrees(recorded.installDir, nullptr);
     EmptyDirectory(recorded.installDir);
-  } else if (onlyRecorded != nullptr) {
-    RemoveDataDirectories(recorded.installDir, onlyRecorded);
-    RemoveTrees(recorded.installDir, onlyRecorded);
+  } else {
+    DeferProductFilesLeft(recorded.installDir);
+    if (onlyRecorded != nullptr) {
+      RemoveDataDirectories(recorded.installDir, onlyRecorded);
+      RemoveTrees(recorded.installDir, onlyRecorded);
+    }
   }
 
   if (workingCreated) {
@@ -323,7 +320,7 @@ int UninstallProduct(HWND owner) {
 
   if (installCreated && !RemoveDirectoryA(recorded.installDir))
     ScheduleDeleteAtRestart(recorded.installDir, false);
-  RemoveCreatedParents(created, recorded);
+  RemoveEmptyCreatedDirectories(created);
 
   DeleteDesktopShortcut();
   RemoveProgramGroup(owner);

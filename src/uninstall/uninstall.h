@@ -17,6 +17,10 @@ void RestartWindows();
 
 // Deletes the product's fixed program files from directory.
 void DeleteProductFiles(const char* directory);
+// In a directory the installation did not create, which is not emptied
+// afterwards: each program file DeleteProductFiles could not delete is
+// deferred to the next restart (UNINS.EXE, the running removal, apart).
+void DeferProductFilesLeft(const char* directory);
 // Deletes every entry of directory (not descending); what cannot be deleted
 // is deferred to the next restart, which is then marked as required.
 void EmptyDirectory(const char* directory);
