@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 300
 FUZZ_TARGETS := fuzz_setup_ini fuzz_registry_record fuzz_cabinet_members fuzz_groups_reply fuzz_szdd
 
 .PHONY: all bootstrap native asan win win64 wine-build test unit-test asan-test wine-test dist-test demo bench clean \
-	fuzz-build fuzz-test fuzz coverage
+	fuzz-build fuzz-test fuzz coverage sweep-full
 
 all: native win
 
@@ -92,6 +92,13 @@ coverage: bootstrap
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches $(COV)
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --branches $(COV)
 	gcovr -r . --filter 'src/' --exclude-throw-branches --exclude-unreachable-branches --print-summary $(COV) | tail -n 2
+
+# The whole fault sweep: every road on Windows 98 and XP and on 64-bit
+# XP, 7, 8.1, 10 and 11, as an administrator and as a standard
+# user, fresh and over the user's own files, with every call failing in
+# turn and the disk full at every point. make test runs a sample of it.
+sweep-full: native
+	SWEEP_FULL=1 $(NATIVE)/tests/unit/unit_tests --gtest_filter='Roads/FaultSweep.*'
 
 # Every test: native unit tests, the same under the sanitizers, each fuzz
 # target over its corpus, the real-platform tests under Wine, then the
