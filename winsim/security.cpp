@@ -133,8 +133,9 @@ std::string AclText(const std::vector<Ace>& aces) {
   std::string text;
   for (const Ace& a : aces) {
     if (!text.empty()) text += "|";
-    text += (a.type == ACCESS_DENIED_ACE_TYPE ? "deny " : a.type == ACCESS_ALLOWED_ACE_TYPE ? "" : "type " + Dec(a.type) + " ") +
-            (a.sid.empty() ? std::string("?") : SidText(a.sid.data())) + ":" + Hex(a.mask) + ":" + Hex(a.flags);
+    if (a.type == ACCESS_DENIED_ACE_TYPE) text += "deny ";
+    if (a.type != ACCESS_DENIED_ACE_TYPE && a.type != ACCESS_ALLOWED_ACE_TYPE) text += "type " + Dec(a.type) + " ";
+    text += (a.sid.empty() ? std::string("?") : SidText(a.sid.data())) + ":" + Hex(a.mask) + ":" + Hex(a.flags);
   }
   return text;
 }

@@ -34,10 +34,15 @@ std::string Describe(const std::optional<FileSecurity>& security) {
 }
 
 // The names the program looks up for its descriptor.
-const std::set<std::string> kSecurityNames = {
-    "InitializeSid",    "GetSidSubAuthority", "InitializeAcl",
-    "AddAccessAllowedAce", "GetAce",           "InitializeSecurityDescriptor",
-    "SetSecurityDescriptorDacl", "SetSecurityDescriptorControl", "SetFileSecurityA"};
+const std::set<std::string> kSecurityNames = {"InitializeSid",
+                                              "GetSidSubAuthority",
+                                              "InitializeAcl",
+                                              "AddAccessAllowedAce",
+                                              "GetAce",
+                                              "InitializeSecurityDescriptor",
+                                              "SetSecurityDescriptorDacl",
+                                              "SetSecurityDescriptorControl",
+                                              "SetFileSecurityA"};
 
 class PermissionsTest : public SetupTest {
  protected:
@@ -128,6 +133,15 @@ TEST_F(PermissionsTest, OnNt4TheDaclIsSetWithoutProtectionWhichNt4DoesNotKnow) {
   ASSERT_GE(lookup, 0) << m().journal().Dump();
   EXPECT_EQ(m().journal().events()[static_cast<size_t>(lookup)].fields[2], std::to_string(ERROR_PROC_NOT_FOUND));
   EXPECT_EQ(m().Security(dir + "\\QXFTP.EXE")->dacl, ProgramFilesAces(0));
+}
+
+TEST_F(PermissionsTest, ADestinationWithATrailingBackslashIsTheDirectoryMade) {
+  FreshMachine(WindowsVersion::XP);
+  m().MakeDirs("D:\\Apps");
+  Install("D:\\Apps\\FTP\\");
+  ExpectSucceededSilently("trailing backslash");
+  ExpectProgramFilesPermissions("D:\\Apps\\FTP", true);
+  EXPECT_FALSE(m().Security("D:\\Apps"));
 }
 
 TEST_F(PermissionsTest, OnWindows2000TheDaclIsProtected) {
@@ -296,7 +310,9 @@ TEST_F(PermissionsTest, GetFileSecurityGivesTheSelfRelativeLayout) {
   EXPECT_EQ(sd[0], SECURITY_DESCRIPTOR_REVISION);
   WORD control = static_cast<WORD>(sd[2] | (sd[3] << 8));
   EXPECT_EQ(control, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED);
-  auto dword = [&](size_t at) { return DWORD(sd[at]) | DWORD(sd[at + 1]) << 8 | DWORD(sd[at + 2]) << 16 | DWORD(sd[at + 3]) << 24; };
+  auto dword = [&](size_t at) {
+    return DWORD(sd[at]) | DWORD(sd[at + 1]) << 8 | DWORD(sd[at + 2]) << 16 | DWORD(sd[at + 3]) << 24;
+  };
   EXPECT_EQ(dword(4), 0u);  // no owner asked for
   EXPECT_EQ(dword(8), 0u);
   EXPECT_EQ(dword(12), 0u);
@@ -312,7 +328,8 @@ TEST_F(PermissionsTest, GetFileSecurityGivesTheSelfRelativeLayout) {
   // The same through the descriptor functions.
   BOOL present = FALSE, defaulted = TRUE;
   PACL dacl = nullptr;
-  ASSERT_TRUE(Advapi<GetSecurityDescriptorDacl_fn>("GetSecurityDescriptorDacl")(sd.data(), &present, &dacl, &defaulted));
+  auto getDacl = Advapi<GetSecurityDescriptorDacl_fn>("GetSecurityDescriptorDacl");
+  ASSERT_TRUE(getDacl(sd.data(), &present, &dacl, &defaulted));
   EXPECT_TRUE(present);
   EXPECT_FALSE(defaulted);
   EXPECT_EQ(reinterpret_cast<uint8_t*>(dacl), sd.data() + 20);
@@ -364,8 +381,10 @@ TEST_F(PermissionsTest, AStandardUserMayNotChangeADescriptorInProgramFiles) {
   typedef BOOL(WINAPI * SetFileSecurityA_fn)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
   typedef BOOL(WINAPI * InitializeSecurityDescriptor_fn)(PSECURITY_DESCRIPTOR, DWORD);
   SECURITY_DESCRIPTOR sd = {};
-  ASSERT_TRUE(Advapi<InitializeSecurityDescriptor_fn>("InitializeSecurityDescriptor")(&sd, SECURITY_DESCRIPTOR_REVISION));
-  EXPECT_FALSE(Advapi<SetFileSecurityA_fn>("SetFileSecurityA")("C:\\Program Files\\Other", DACL_SECURITY_INFORMATION, &sd));
+  auto initialize = Advapi<InitializeSecurityDescriptor_fn>("InitializeSecurityDescriptor");
+  auto setFileSecurity = Advapi<SetFileSecurityA_fn>("SetFileSecurityA");
+  ASSERT_TRUE(initialize(&sd, SECURITY_DESCRIPTOR_REVISION));
+  EXPECT_FALSE(setFileSecurity("C:\\Program Files\\Other", DACL_SECURITY_INFORMATION, &sd));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(m().Security("C:\\Program Files\\Other"));
 }
