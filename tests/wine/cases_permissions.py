@@ -188,8 +188,7 @@ def install_and_read(case: PermissionsCase, paths: Paths, c: Checks) -> None:
     shutil.copy2(os.path.join(paths.drivers, "vacl.exe"), s.tools)
     parent = exp.install_dir.rsplit("\\", 1)[0]
     work_parent = exp.working_dir.rsplit("\\", 1)[0]
-    looked_at = [exp.install_dir, join(exp.install_dir, "QXFTP.DLL"), join(exp.install_dir, "Config"), parent,
-                 exp.working_dir, work_parent]
+    looked_at = [exp.install_dir, parent, exp.working_dir, work_parent]
     shorts = [join(exp.install_dir, f) for f in ("QXFTP.EXE", "UNINS.EXE")]
     # The trace goes to the wineserver's output, the session's.
     install = s.driver_command([join(DIST, "Setup.exe")], DIST, case.answers, case.timeout, shorts)
