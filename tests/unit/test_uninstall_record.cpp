@@ -280,24 +280,35 @@ TEST_F(RecordTest, OldRecordsThroughAJunctionOrAnAdministrativeShareAreProtected
   struct Case {
     std::string recorded;
     std::string actual;
+    bool reached;  // the spelling reaches this computer's drive
   };
+  // Loopback addresses and the DNS name reach this computer's drive (as
+  // they do on Windows); another computer's address reaches nothing here.
+  // Either way nothing there is emptied or scheduled.
   const Case cases[] = {
-      {"\\\\127.0.0.2\\C$\\Apps\\FTP", "C:\\Apps\\FTP"},
-      {"\\\\winsim.example.com\\C$\\Apps\\FTP", "C:\\Apps\\FTP"},
-      {"\\\\192.168.1.20\\d$\\Apps\\FTP", "D:\\Apps\\FTP"},
+      {"\\\\127.0.0.2\\C$\\Apps\\FTP", "C:\\Apps\\FTP", true},
+      {"\\\\winsim.example.com\\C$\\Apps\\FTP", "C:\\Apps\\FTP", true},
+      {"\\\\192.168.1.20\\d$\\Apps\\FTP", "D:\\Apps\\FTP", false},
   };
-  // winsim reaches no computer through these names (Windows reaches this
-  // one): what is shown is that nothing there is emptied or scheduled.
   for (const Case& c : cases) {
     FreshMachine(WindowsVersion::Win7);
     RecordOld(c.recorded);
     Populate(c.actual);
     Remove();
+    EXPECT_EQ(m().Exists(c.actual + "\\QXFTP.EXE"), !c.reached) << c.recorded << ": the product files go where reached";
     for (const char* kept : {"\\letter.doc", "\\Config\\mine.ini", "\\Transfer\\queue.dat", "\\Photos\\a.jpg"})
       EXPECT_TRUE(m().Exists(c.actual + kept)) << c.recorded << kept;
     ExpectOnlyTheUninstallerPending(c.recorded);
   }
-  // A directory on the way that reports itself a reparse point.
+  // A junction on the way, and a directory that only reports itself a
+  // reparse point (a mount point or a link of another kind).
+  FreshMachine(WindowsVersion::Win7);
+  m().MakeDirs("D:\\Real");
+  m().MakeJunction("D:\\Link", "D:\\Real");
+  RecordOld("D:\\Link\\FTP");
+  Populate("D:\\Real\\FTP");
+  Remove();
+  ExpectOnlyProductFilesGone("D:\\Real\\FTP", "through a junction");
   FreshMachine(WindowsVersion::Win7);
   RecordOld("D:\\Link\\FTP");
   Populate("D:\\Link\\FTP");
