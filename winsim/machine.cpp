@@ -250,7 +250,9 @@ uint64_t Machine::VolumeUsed(const std::string& root) const {
 void Machine::RemoveTree(const std::string& path) {
   PathParts p;
   if (state_->Resolve(path.c_str(), p, false, false)) return;
-  NodePtr n = state_->Lookup(p);
+  // A junction goes alone, as RemoveDirectoryA removes it; its target stays.
+  NodePtr entry = p.parts.empty() ? nullptr : state_->Entry(p);
+  NodePtr n = entry && !entry->junction.empty() ? entry : state_->Lookup(p);
   if (n && n->parent) state_->Detach(n);
 }
 

@@ -517,6 +517,8 @@ TEST_F(JunctionTest, TreeAndListShowTheLinkWithoutDescending) {
   m().MakeJunction("D:\\Real\\Loop", "D:\\Real");
   EXPECT_EQ(m().Tree("D:\\Real"), (std::vector<std::string>{"a.txt", "Loop"}));
   EXPECT_EQ(m().List("D:\\Real\\Loop\\Loop"), (std::vector<std::string>{"a.txt", "Loop"})) << "paths still follow";
+  m().RemoveTree("D:\\Real\\Loop");
+  EXPECT_EQ(m().Tree("D:\\Real"), std::vector<std::string>{"a.txt"}) << "RemoveTree takes the link, not the target";
 }
 
 TEST_F(JunctionTest, AJunctionIntoItselfEndsInAnError) {
