@@ -59,5 +59,6 @@ void RegisterFileType();
 // Records in the product key one place the installation used ("Uninstall
 // Entry", "File Type", "Desktop Shortcut", "Program Group Folder"), for the
 // removal; nothing when the key cannot be opened. WriteSettingsKeys first
-// clears what an earlier installation recorded of them.
-void RecordPlace(const char* name, const char* value);
+// clears what an earlier installation recorded of them. False when the
+// value could not be written.
+bool RecordPlace(const char* name, const char* value);

@@ -106,7 +106,11 @@ void WriteUninstallEntry() {
   if (BuildQuotedProgramPath(command, kPathSize, setupState.installDir, "Unins.Exe"))
     SetString(uninstall, "UninstallString", command);
   RegCloseKey(uninstall);
-  RecordPlace("Uninstall Entry", HiveName(hive));
+  // The removal looks for the entry under HKEY_CURRENT_USER only where the
+  // record says so: an entry there that cannot be recorded would outlive
+  // the removal, so it goes at once.
+  if (!RecordPlace("Uninstall Entry", HiveName(hive)) && hive == HKEY_CURRENT_USER)
+    RegDeleteKeyA(HKEY_CURRENT_USER, kUninstallKey);
 }
 
 // What the record found in the product key says was created: its list, or
@@ -242,9 +246,11 @@ void RegisterFileType() {
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
-void RecordPlace(const char* name, const char* value) {
+bool RecordPlace(const char* name, const char* value) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-  SetString(key, name, value);
+  if (RegOpenKeyExA(ProductHive(), kProductKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return false;
+  LONG result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                               static_cast<DWORD>(std::strlen(value) + 1));
   RegCloseKey(key);
+  return result == ERROR_SUCCESS;
 }

@@ -64,10 +64,12 @@ void CreateDesktopShortcut() {
           AppendText(userLink, kPathSize, "VORTAN FTP.LNK")) {
         // A save that failed part way (a full disk) leaves the file,
         // empty: recorded all the same, since the removal looks on the
-        // user's desktop only where the record says so.
+        // user's desktop only where the record says so; a link that cannot
+        // be recorded would outlive the removal, so it goes at once.
         HRESULT made = CreateShellLink(target, userLink, "VORTAN FTP");
-        if (SUCCEEDED(made) || GetFileAttributesA(userLink) != INVALID_FILE_ATTRIBUTES)
-          RecordPlace("Desktop Shortcut", userLink);
+        if ((SUCCEEDED(made) || GetFileAttributesA(userLink) != INVALID_FILE_ATTRIBUTES) &&
+            !RecordPlace("Desktop Shortcut", userLink))
+          DeleteFileA(userLink);
       }
     }
   }

@@ -1,9 +1,11 @@
 // What the fault sweep found, each held on its own: an installation
 // directory without a drive spoiling the record of created directories, a
-// product file or data folder left in a directory that was the user's, a
-// look at the user's Docs that failed taking it for the installation's, the
-// list that could not be written, a link left empty on the user's desktop,
-// and a working directory orphaned by an installation over a previous one.
+// program file or data folder left in a directory that was the user's, a
+// failed look taking the user's Docs for the installation's, a list that
+// could not be written, and a standard user's per-user places that could
+// not be recorded. (A link left empty on the user's desktop by a full disk
+// and a working directory orphaned by an installation over a previous one
+// are the sweep's own cases.)
 #include "fixture.h"
 
 namespace {
@@ -115,6 +117,33 @@ TEST_F(SweepFindingsTest, ARecordWhoseListCouldNotBeWrittenNamesNoInstallation) 
     Remove();
     EXPECT_EQ(m().ReadText(WorkingDir() + "\\notes.txt"), "mine");
   }
+}
+
+// A standard user's per-user places (the uninstall entry under
+// HKEY_CURRENT_USER, the link on the user's desktop) are removed only where
+// the record names them: one that could not be recorded outlived the
+// removal. With any one opening of a key failing during the installation,
+// a removal leaves neither.
+TEST_F(SweepFindingsTest, PerUserPlacesThatCannotBeRecordedDoNotOutliveTheRemoval) {
+  size_t runs = 0;
+  for (size_t nth = 1;; ++nth) {
+    FreshMachine(WindowsVersion::Win10x64);
+    m().SetUser(winsim::UserKind::StandardUser);
+    const std::string dir = m().ShellFolder(CSIDL_LOCAL_APPDATA) + "\\VORTAN\\FTP";
+    WriteIni(QuietIni(dir, "BaseRegistry=2\r\n"));
+    m().faults.failCall = winsim::Faults::CallFailure{"RegOpenKeyExA", nth, 0};
+    RunSetup();
+    m().faults.failCall.reset();
+    if (m().journal().Count("FailedCall") == 0) break;
+    ++runs;
+    ResetSetupState();
+    Remove();
+    std::string failed = m().journal().OfKind("FailedCall")[0].fields[3];
+    EXPECT_FALSE(m().KeyExists(HKEY_CURRENT_USER, kUninstall)) << "failing opening " << nth << ": " << failed;
+    EXPECT_FALSE(m().Exists(m().ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\VORTAN FTP.LNK"))
+        << "failing opening " << nth << ": " << failed;
+  }
+  EXPECT_GT(runs, 0u);
 }
 
 }  // namespace
