@@ -93,10 +93,13 @@ bool ReadCreatedDirectories(HKEY key, std::vector<std::string>& entries) {
   LONG result = RegQueryValueExA(key, kCreatedDirectoriesValue, nullptr, &type, reinterpret_cast<BYTE*>(data),
                                  &size);
   // Too long or of another type: present, and nothing counts as created.
-  // A value that could not be read at all says nothing: the record is then
-  // judged as one made before the list existed, by the protected places.
+  // Only "not found" says the record was made before the list existed,
+  // to be judged by the protected places; a list that is there but cannot
+  // be read (access denied, say) must not let that guard, which knows
+  // only shared folders, empty a folder of the user's: nothing counts as
+  // created, and what the installation made is left rather than lost.
   if (result == ERROR_MORE_DATA) return true;
-  if (result != ERROR_SUCCESS) return false;
+  if (result != ERROR_SUCCESS) return result != ERROR_FILE_NOT_FOUND;
   if (type != REG_MULTI_SZ || size == 0 || size > kRecordSize) return true;
   if (data[size - 1] != '\0') return true;
   // The final NUL may be missing after the last entry's own (one NUL at the

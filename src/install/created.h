@@ -21,9 +21,9 @@ BOOL CreateRecordedDirectory(const char* path);
 // folder copy).
 void RecordCreatedDirectory(const char* path);
 
-// Reads the record of key. False when the value is absent or cannot be read. A value that is
-// present but not a well-formed REG_MULTI_SZ of full paths that fit counts
-// as present and empty: nothing then counts as created.
+// Reads the record of key. False when the value is absent. A value that is
+// present but unreadable, or not a well-formed REG_MULTI_SZ of full paths
+// that fit, counts as present and empty: nothing then counts as created.
 bool ReadCreatedDirectories(HKEY key, std::vector<std::string>& entries);
 
 // Writes the record into the product key: the entries of the record found

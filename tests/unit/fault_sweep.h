@@ -100,9 +100,21 @@ class FaultSweep : public fixture::SetupTest, public ::testing::WithParamInterfa
   std::vector<std::string> counted_;
   size_t unrecorded_ = 0;
   std::string failedFunction_, failedDetail_, failedKind_, installFailure_, installDir_;
-  std::string installFailureDetail_;
+  std::string installFailureDetail_, installFailureKind_;
   uint64_t written_ = 0;  // bytes the last road added to C:
   bool driveRelative_ = false;
+  // The list of created directories could not be read, at the removal or
+  // by the installation over a record: "not found", or another failure.
+  bool ListFailed(bool missing) const {
+    auto is = [&](const std::string& function, const std::string& detail, const std::string& kind) {
+      return function == "RegQueryValueExA" && detail == "Created Directories" &&
+             (kind == "ERROR_FILE_NOT_FOUND") == missing;
+    };
+    return is(failedFunction_, failedDetail_, failedKind_) ||
+           is(installFailure_, installFailureDetail_, installFailureKind_);
+  }
+  bool ListReportedMissing() const { return ListFailed(true); }
+  bool ListRefused() const { return ListFailed(false); }
   // The removal ended with the box that leaves the running UNINS.EXE and
   // its folder to the user.
   bool exceptUninstaller_ = false;

@@ -298,6 +298,8 @@ void FaultSweep::Run(Tally& tally, const SweepParam& p, std::optional<winsim::Fa
   Prepare(p);
   if (HasFatalFailure()) return;
   installFailure_.clear();
+  installFailureDetail_.clear();
+  installFailureKind_.clear();
   std::string where = label;
   auto fail = [&](const std::string& what) {
     tally.failures.push_back(std::string(RoadName(road)) + " on " + EditionName(p) + ", " + where + ": " + what);
@@ -366,6 +368,7 @@ void FaultSweep::Run(Tally& tally, const SweepParam& p, std::optional<winsim::Fa
     // The installation is removed again by a fresh process without faults.
     installFailure_ = failedFunction_;
     installFailureDetail_ = failedDetail_;
+    installFailureKind_ = failedKind_;
     failedFunction_.clear();
     failedDetail_.clear();
     failedKind_.clear();

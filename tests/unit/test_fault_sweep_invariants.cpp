@@ -191,15 +191,13 @@ std::vector<std::string> FaultSweep::NotAsBefore(const Snapshot& before, const S
 // missing or different.
 std::vector<std::string> FaultSweep::UserFilesChanged(const Snapshot& now) const {
   std::vector<std::string> changed;
-  // A list of created directories that cannot be read makes the record
+  // A list of created directories reported "not found" makes the record
   // one of a version before the list, whose removal empties a working
-  // directory no guard protects, as that version's removal did. (Windows
-  // fails no read of a value of a key open for reading but with "not
-  // found" for a value that is not there.)
-  // So does an installation over such a record, which adopts its
-  // directories as created unless the guard protects them.
-  if (failedFunction_ == "RegQueryValueExA" && failedDetail_ == "Created Directories") return changed;
-  if (installFailure_ == "RegQueryValueExA" && installFailureDetail_ == "Created Directories") return changed;
+  // directory no guard protects, as that version's removal did. So does an
+  // installation over such a record, which adopts its directories as
+  // created unless the guard protects them. Any other failure to read it
+  // must keep the user's files.
+  if (ListReportedMissing()) return changed;
   for (const auto& [path, content] : seeded_) {
     auto it = now.files.find(path);
     if (it == now.files.end()) changed.push_back("lost: " + path);
@@ -261,6 +259,10 @@ std::vector<std::string> FaultSweep::LeftByTheRemoval() const {
 // so the directories above it, or, when the restart list itself could not
 // be written, whatever was to go on it. Nothing else can take those away.
 bool FaultSweep::LeftByTheFailure(const std::string& path) const {
+  // A list of created directories that is there but cannot be read names
+  // nothing as made: what the installation made stays, emptied of the
+  // product's files.
+  if (ListRefused() && !kProductFileNames.count(Upper(path.substr(path.rfind('\\') + 1)))) return true;
   if (failedFunction_.empty()) return false;
   std::string concerned = failedDetail_;
   size_t wildcard = concerned.find_first_of("*?");

@@ -211,6 +211,39 @@ TEST_F(RecordTest, AMalformedListCountsAsPresentAndEmpty) {
   ExpectOnlyProductFilesGone("D:\\Place", "a REG_SZ list");
 }
 
+// Windows reads a value of a key open for reading or says "not found";
+// should it refuse one all the same, the list is not taken for absent,
+// which would let the guard for records made before it empty a working
+// directory of the user's.
+TEST_F(RecordTest, AListThatCannotBeReadCountsAsPresentAndEmpty) {
+  const std::string work = "D:\\Work";  // a folder of the user's no guard knows
+  int refused = 0;
+  for (uint64_t nth = 1; nth <= 60; ++nth) {
+    FreshMachine(WindowsVersion::XP);
+    m().WriteText(work + "\\report.pdf", "keep");
+    m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Installation Directory", kDir);
+    m().SetRegBinary(HKEY_LOCAL_MACHINE, kKey, "WorkingDirType", {0});
+    m().SetRegString(HKEY_LOCAL_MACHINE, kKey, "Working Directory", work);
+    WriteIni(QuietIni(kDir, "WorkingDir=" + work + "\r\n"));
+    RunSetup();
+    ASSERT_EQ(setupState.installSucceeded, 1);
+    m().journal().Clear();
+    // The n-th read of this process; the count runs over the machine's life.
+    uint64_t before = static_cast<uint64_t>(std::count(m().calls().begin(), m().calls().end(), "RegQueryValueExA"));
+    m().faults.failCall = winsim::Faults::CallFailure{"RegQueryValueExA", before + nth, 1};  // ERROR_ACCESS_DENIED
+    Remove();
+    m().faults.failCall.reset();
+    auto failed = m().journal().OfKind("FailedCall");
+    if (failed.empty()) break;
+    if (failed[0].fields[3] != "Created Directories") continue;
+    ++refused;
+    m().Restart();
+    EXPECT_TRUE(m().Exists(work + "\\report.pdf")) << "the user's file, list refused at call " << nth;
+    EXPECT_FALSE(m().Exists(kDir + std::string("\\QXFTP.EXE"))) << "the product's own files still go";
+  }
+  EXPECT_GT(refused, 0) << "the removal reads the list";
+}
+
 TEST_F(RecordTest, ARecordedListNamesWhatIsRemovedWhole) {
   RecordOld("D:\\Place");
   m().SetRegValue(HKEY_LOCAL_MACHINE, kKey, "Created Directories", REG_MULTI_SZ,
