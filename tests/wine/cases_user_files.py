@@ -12,7 +12,7 @@ import shlex
 
 from lib import setupini
 from lib.checks import Checks
-from lib.install import PRODUCT_KEY, Expected, join
+from lib.install import PRODUCT_KEY, Expected, actual_tree, join
 from lib.scenario import DIST, Case, Paths, Session
 from lib.uninstall import (CAPTION, DONE_TEXT, INSTALL_LOG, REMOVE_DIR, REMOVE_INI, REMOVE_LOG, REBOOT_TEXT,
                            check_install_run, group_question, listing_command, pending_operations, read_listing,
@@ -35,14 +35,12 @@ USER_FILES = {
 def tree(unix_root: str) -> dict[str, bytes | None]:
     """Relative Windows path -> bytes (None for a folder) of everything below."""
     out = {}
-    for dirpath, dirs, files in os.walk(unix_root):
-        rel = os.path.relpath(dirpath, unix_root)
-        prefix = "" if rel == "." else rel.replace(os.sep, "\\") + "\\"
-        for d in dirs:
-            out[prefix + d] = None
-        for f in files:
-            with open(os.path.join(dirpath, f), "rb") as fh:
-                out[prefix + f] = fh.read()
+    for rel, path in actual_tree(unix_root).items():
+        if path is None:
+            out[rel] = None
+        else:
+            with open(path, "rb") as fh:
+                out[rel] = fh.read()
     return out
 
 
