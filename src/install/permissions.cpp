@@ -27,7 +27,6 @@
 
 namespace {
 
-typedef BOOL(WINAPI* IsWow64Process_fn)(HANDLE, PBOOL);
 typedef BOOL(WINAPI* InitializeSid_fn)(PSID, PSID_IDENTIFIER_AUTHORITY, BYTE);
 typedef PDWORD(WINAPI* GetSidSubAuthority_fn)(PSID, DWORD);
 typedef BOOL(WINAPI* InitializeAcl_fn)(PACL, DWORD, DWORD);
@@ -86,27 +85,6 @@ bool IsWithinFolder(const Forms& dir, const char* folder) {
   return IsWithin(dir.full, place.full) || (dir.shortForm[0] != '\0' && IsWithin(dir.shortForm, place.shortForm));
 }
 
-// ProgramFilesDir of HKLM\...\CurrentVersion, in the 64-bit view when
-// asked (KEY_WOW64_64KEY, which only WOW64 knows).
-bool ProgramFilesValue(bool view64, char* path) {
-  HKEY key = nullptr;
-  REGSAM access = KEY_READ | (view64 ? KEY_WOW64_64KEY : 0);
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, access, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  bool found = QueryRegistryString(key, "ProgramFilesDir", path, kPathSize) && path[0] != '\0';
-  RegCloseKey(key);
-  return found;
-}
-
-// IsWow64Process came with Windows XP SP2; where it is missing the system
-// is 32-bit.
-bool RunsUnderWow64() {
-  auto isWow64 = GetLibraryFunction<IsWow64Process_fn>(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
-  BOOL wow64 = FALSE;
-  return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
-}
-
 // Program Files as the shell names it (the (x86) folder under WOW64), as
 // the registry names it (the shell of NT 4.0 does not know the folder),
 // and under WOW64 the 64-bit one too (ProgramW6432 from Windows 7, the
@@ -119,13 +97,13 @@ bool IsInsideProgramFiles(const char* dir) {
   PathBuffer folder = {};
   if (GetShellFolderPath(CSIDL_PROGRAM_FILES, folder) == S_OK && IsWithinFolder(target, folder)) return true;
   folder[0] = '\0';
-  if (ProgramFilesValue(false, folder) && IsWithinFolder(target, folder)) return true;
+  if (ReadCurrentVersionFolder("ProgramFilesDir", false, folder) && IsWithinFolder(target, folder)) return true;
   if (!RunsUnderWow64()) return false;
   folder[0] = '\0';
   DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, kPathSize);
   if (length > 0 && length < kPathSize && IsWithinFolder(target, folder)) return true;
   folder[0] = '\0';
-  return ProgramFilesValue(true, folder) && IsWithinFolder(target, folder);
+  return ReadCurrentVersionFolder("ProgramFilesDir", true, folder) && IsWithinFolder(target, folder);
 }
 
 // ---- The descriptor ------------------------------------------------------------------------------------

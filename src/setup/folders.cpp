@@ -55,3 +55,24 @@ HRESULT GetShellFolderPath(WORD csidl, char* path) {
   if (result == S_OK) CopyTextCut(path, kPathSize, local);
   return result;
 }
+
+bool ReadCurrentVersionFolder(const char* name, bool view64, char* path) {
+  HKEY key = nullptr;
+  REGSAM access = KEY_READ | (view64 ? KEY_WOW64_64KEY : 0);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, access, &key) !=
+      ERROR_SUCCESS)
+    return false;
+  bool found = QueryRegistryString(key, name, path, kPathSize) && path[0] != '\0';
+  RegCloseKey(key);
+  return found;
+}
+
+// IsWow64Process came with Windows XP SP2 and Server 2003 SP1, and is
+// looked up rather than imported so that the program still starts on
+// Windows 95 and NT 4.0; where it is missing the system is 32-bit.
+bool RunsUnderWow64() {
+  typedef BOOL(WINAPI * IsWow64Process_fn)(HANDLE, PBOOL);
+  auto isWow64 = GetLibraryFunction<IsWow64Process_fn>(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+  BOOL wow64 = FALSE;
+  return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
+}

@@ -70,6 +70,15 @@ bool IsNtFamily();
 // Shell folders: writes path only on success (result 0).
 HRESULT GetShellFolderPath(WORD csidl, char* path);
 
+// A folder value of HKLM\Software\Microsoft\Windows\CurrentVersion
+// ("ProgramFilesDir", "CommonFilesDir") into path (kPathSize), from the
+// 64-bit registry view when view64 (ask for it only under WOW64: older
+// systems do not know KEY_WOW64_64KEY). False when absent or empty.
+bool ReadCurrentVersionFolder(const char* name, bool view64, char* path);
+
+// True for a 32-bit process on 64-bit Windows.
+bool RunsUnderWow64();
+
 // Loads a system library from the system directory by its full path, never
 // through the search path, so that a DLL planted beside Setup.exe (a download
 // folder, say) is not run. Null when it cannot be had.

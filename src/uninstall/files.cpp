@@ -169,7 +169,6 @@ bool DirectoryFromEnvironment(const char* name, char* path) {
   return true;
 }
 
-typedef BOOL(WINAPI* IsWow64Process_fn)(HANDLE, PBOOL);
 typedef UINT(WINAPI* GetSystemWindowsDirectoryA_fn)(LPSTR, UINT);
 typedef DWORD(WINAPI* QueryDosDeviceA_fn)(LPCSTR, LPSTR, DWORD);
 
@@ -179,29 +178,6 @@ typedef DWORD(WINAPI* QueryDosDeviceA_fn)(LPCSTR, LPSTR, DWORD);
 template <typename Fn>
 Fn KernelFunction(const char* name) {
   return GetLibraryFunction<Fn>(GetModuleHandleA("kernel32.dll"), name);
-}
-
-// True for a 32-bit process on 64-bit Windows. IsWow64Process came with
-// Windows XP SP2 and Server 2003 SP1; where it is missing the system is
-// 32-bit.
-bool RunsUnderWow64() {
-  auto isWow64 = KernelFunction<IsWow64Process_fn>("IsWow64Process");
-  BOOL wow64 = FALSE;
-  return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
-}
-
-// The 64-bit view of a value of HKLM\Software\Microsoft\Windows\CurrentVersion:
-// without KEY_WOW64_64KEY a 32-bit process reads the
-// Wow6432Node copy, which names the (x86) folders.
-bool CurrentVersionValue(const char* name, bool view64, char* path) {
-  HKEY key = nullptr;
-  REGSAM access = KEY_READ | (view64 ? KEY_WOW64_64KEY : 0);
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, access, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  bool found = QueryRegistryString(key, name, path, kPathSize) && path[0] != '\0';
-  RegCloseKey(key);
-  return found;
 }
 
 // The parent of path (upper case, no trailing backslash), or empty.
@@ -296,8 +272,9 @@ ProtectedPlaces* LoadProtectedPlaces() {
   for (WORD csidl : folders) {
     PathBuffer folder = {};
     bool found = GetShellFolderPath(csidl, folder) == S_OK && folder[0] != '\0';
-    if (!found && csidl == CSIDL_PROGRAM_FILES) found = CurrentVersionValue("ProgramFilesDir", false, folder);
-    if (!found && csidl == CSIDL_PROGRAM_FILES_COMMON) found = CurrentVersionValue("CommonFilesDir", false, folder);
+    if (!found && csidl == CSIDL_PROGRAM_FILES) found = ReadCurrentVersionFolder("ProgramFilesDir", false, folder);
+    if (!found && csidl == CSIDL_PROGRAM_FILES_COMMON)
+      found = ReadCurrentVersionFolder("CommonFilesDir", false, folder);
     if (!found && csidl == CSIDL_PROFILE) found = ProfileFromEnvironment(folder);
     if (found && csidl == CSIDL_PROFILE) CopyText(profile, kPathSize, folder);
     if (found) AddPlace(places->selfAndAncestors, folder);
@@ -316,8 +293,8 @@ ProtectedPlaces* LoadProtectedPlaces() {
   // names the 64-bit folders. KEY_WOW64_64KEY is asked for only under WOW64:
   // systems before it do not know the flag.
   if (RunsUnderWow64()) {
-    if (CurrentVersionValue("ProgramFilesDir", true, path)) AddPlace(places->selfAndAncestors, path);
-    if (CurrentVersionValue("CommonFilesDir", true, path)) AddPlace(places->selfAndAncestors, path);
+    if (ReadCurrentVersionFolder("ProgramFilesDir", true, path)) AddPlace(places->selfAndAncestors, path);
+    if (ReadCurrentVersionFolder("CommonFilesDir", true, path)) AddPlace(places->selfAndAncestors, path);
   }
   if (profile[0] == '\0') ProfileFromEnvironment(profile);
   if (profile[0] != '\0') {
